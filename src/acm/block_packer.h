@@ -1,0 +1,48 @@
+#pragma once
+// BlockPacker: picks one quantizer step per block, writes the block head and codes every
+// column with the cheapest method, through its BitWriter.
+
+#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
+#include <cstdio>   // std::FILE
+#include <memory>   // std::unique_ptr
+
+namespace vellox {
+
+class BitWriter;
+
+class BlockPacker {
+public:
+    // file: the output, borrowed, positioned behind the header. bit_budget: bits allowed per
+    // block, -1 for no limit. Stores the values; allocates nothing.
+    BlockPacker(std::FILE* file, std::int32_t columns, std::int32_t rows,
+                std::int32_t bit_budget);
+    virtual ~BlockPacker();  // finishes the bit stream when init created the writer
+
+    BlockPacker(const BlockPacker&) = delete;
+    BlockPacker& operator=(const BlockPacker&) = delete;
+
+    // Allocates the block buffer, the bit writer and the per-column arrays.
+    [[nodiscard]] bool init();
+
+    // Packs one block of rows * columns values, row after row. values is not changed.
+    void pack_block(const std::int16_t* values);
+
+    // Ends the bit stream. False when any write to the file failed (see write_error).
+    [[nodiscard]] bool finish();
+
+    // Bytes written behind the header so far.
+    std::int64_t bytes_written() const;
+
+    // errno of the first failed write, 0 when none failed.
+    int write_error() const;
+
+private:
+    std::FILE* file;  // borrowed
+    std::int32_t columns;
+    std::int32_t rows;
+    std::int32_t block_size;  // rows * columns
+    std::int32_t bit_budget;  // bits per block; -1: no limit
+    std::unique_ptr<BitWriter> writer;
+};
+
+}  // namespace vellox

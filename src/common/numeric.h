@@ -1,0 +1,28 @@
+#pragma once
+// Number conversions shared by the encoder and the decoder: the one way a real becomes an
+// integer, and 32-bit two's-complement arithmetic that wraps without undefined behaviour.
+
+#include <cstdint>  // std::int32_t, std::uint32_t
+
+namespace vellox {
+
+// value truncated toward zero; values beyond the 32-bit range saturate to it, NaN gives 0.
+[[nodiscard]] std::int32_t truncate_to_int32(double value);
+
+// a + b, a - b and a * b in 32-bit two's complement, wrapping on overflow.
+[[nodiscard]] inline std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+[[nodiscard]] inline std::int32_t wrapping_sub(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+[[nodiscard]] inline std::int32_t wrapping_mul(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+// v limited to the 16-bit sample range -32768 .. 32767.
+[[nodiscard]] inline std::int16_t saturate_to_int16(std::int64_t v) {
+    return static_cast<std::int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+}
+
+}  // namespace vellox

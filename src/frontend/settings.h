@@ -1,0 +1,37 @@
+#pragma once
+// The command line: defaults, option words, range checks and the usage text.
+
+#include <cstdint>  // std::int32_t
+
+#include "sources/sound_source.h"  // SoundType
+
+namespace vellox {
+
+// The values from the command line. Only the driver reads them; the strings are the argument
+// words themselves, borrowed for the life of the process.
+struct ConversionSettings {
+    SoundType snd_type = SoundType::automatic;
+    const char* snd_file_name = nullptr;  // borrowed
+    const char* acm_file_name = nullptr;  // borrowed
+    std::int32_t levels = 7;              // transform levels, 0 .. 15
+    std::int32_t subblocks = 16;          // rows per block, 1 .. 4095
+    std::int32_t filter_length = 11;      // one-sided taps of "-fd"/"-fo", above 2
+    char filter_kind = 'D';               // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
+    double percents = 50.0;               // size target in percent of the input; -1: none
+    const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
+};
+
+enum class ParseOutcome {
+    accepted,    // run the conversion
+    show_usage,  // malformed; the caller prints the usage text
+    rejected,    // a value is out of range; its message is already printed
+};
+
+// Fills settings from the argument vector (argv[0] is not looked at).
+[[nodiscard]] ParseOutcome parse_command_line(int argc, const char* const* argv,
+                                              ConversionSettings& settings);
+
+// Prints the usage text on standard output.
+void print_usage();
+
+}  // namespace vellox
