@@ -44,6 +44,10 @@ public:
     // errno of the first failed read of the file, 0 when every read went well.
     int read_error() const { return read_errno; }
 
+    // True after a failed open that recognised the file as this kind but refused it (an
+    // unsupported WAV file, an input too long): automatic detection stops there.
+    bool was_refused() const { return refused; }
+
     std::int32_t total_samples = 0;      // samples delivered in all; 0 until opened
     std::int32_t remaining_samples = 0;  // samples not yet delivered (ACM: not yet decoded)
     int is_16bit = 1;                    // 1: the stored samples are 16-bit, 0: 8-bit
@@ -52,6 +56,7 @@ protected:
     std::FILE* file = nullptr;  // owned; opened "rb" by open
     std::string file_name;      // own copy, for opening and for messages
     int read_errno = 0;         // see read_error
+    bool refused = false;       // see was_refused
 };
 
 // An opened source for type, owned by the caller, or nullptr after printing why not.
