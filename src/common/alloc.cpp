@@ -5,7 +5,7 @@
 namespace vellox {
 
 namespace {
-std::int64_t allocations_made = 0;  // checked allocations so far
+std::int64_t allocations_made = 0;    // checked allocations so far
 std::int64_t failing_allocation = 0;  // number of the allocation that must fail; 0: none
 }  // namespace
 

@@ -11,13 +11,13 @@ namespace vellox {
 // words themselves, borrowed for the life of the process.
 struct ConversionSettings {
     SoundType snd_type = SoundType::automatic;
-    const char* snd_file_name = nullptr;  // borrowed
-    const char* acm_file_name = nullptr;  // borrowed
-    std::int32_t levels = 7;              // transform levels, 0 .. 15
-    std::int32_t subblocks = 16;          // rows per block, 1 .. 4095
-    std::int32_t filter_length = 11;      // one-sided taps of "-fd"/"-fo", above 2
-    char filter_kind = 'D';               // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
-    double percents = 50.0;               // size target in percent of the input; -1: none
+    const char* snd_file_name = nullptr;     // borrowed
+    const char* acm_file_name = nullptr;     // borrowed
+    std::int32_t levels = 7;                 // transform levels, 0 .. 15
+    std::int32_t subblocks = 16;             // rows per block, 1 .. 4095
+    std::int32_t filter_length = 11;         // one-sided taps of "-fd"/"-fo", above 2
+    char filter_kind = 'D';                  // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
+    double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
 };
 

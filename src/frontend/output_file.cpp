@@ -1,0 +1,150 @@
+// The ACM output file: temporary file, checked close, rename, and clean-up on failure or
+// interruption.
+
+#include "frontend/output_file.h"
+
+#include <fcntl.h>     // open flags
+#include <sys/stat.h>  // stat, fchmod, umask
+#include <unistd.h>    // close, unlink
+
+#include <cerrno>   // errno
+#include <csignal>  // std::signal, SIGINT, SIGTERM
+#include <cstdio>   // std::fdopen, std::fclose, std::rename
+#include <cstdlib>  // mkstemp, realpath, free
+#include <cstring>  // std::strlen, std::memcpy
+
+#include "frontend/errors.h"
+
+namespace vellox {
+
+namespace {
+
+// The temporary file of the conversion in progress, for the signal handler. A fixed array
+// because the handler may not allocate.
+char interrupted_path[4096];
+volatile std::sig_atomic_t interrupted_path_set = 0;
+
+extern "C" void remove_temporary_and_exit(int signal_number) {
+    if (interrupted_path_set != 0) unlink(interrupted_path);
+    _exit(128 + signal_number);
+}
+
+void watch_for_interrupts(const std::string& path) {
+    if (path.size() >= sizeof interrupted_path) return;  // too long to remember: not removed
+    std::memcpy(interrupted_path, path.c_str(), path.size() + 1);
+    interrupted_path_set = 1;
+    std::signal(SIGINT, remove_temporary_and_exit);
+    std::signal(SIGTERM, remove_temporary_and_exit);
+    std::signal(SIGHUP, remove_temporary_and_exit);
+}
+
+void stop_watching() {
+    interrupted_path_set = 0;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
+}
+
+// The file a symbolic link finally names, or the name itself when it is no link or the
+// link leads nowhere.
+std::string resolve_links(const char* name) {
+    struct stat link_status {};
+    if (lstat(name, &link_status) != 0 || !S_ISLNK(link_status.st_mode)) return name;
+    char* resolved = realpath(name, nullptr);
+    if (resolved == nullptr) return name;
+    std::string path(resolved);
+    std::free(resolved);
+    return path;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::open(const char* target_name) {
+    target = target_name;
+    final_path = resolve_links(target_name);
+
+    struct stat status {};
+    const bool exists = ::stat(final_path.c_str(), &status) == 0;
+    if (exists && !S_ISREG(status.st_mode)) {
+        // A device, a FIFO or a directory: written (or refused) in place, never replaced.
+        file = std::fopen(final_path.c_str(), "wb");
+        if (file == nullptr) {
+            print_system_error(target);
+            return false;
+        }
+        return true;
+    }
+
+    // A new file gets what a plain create gives (0666 less the umask); a replaced one keeps
+    // its mode.
+    mode_t mode = 0;
+    if (exists) {
+        mode = status.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    const std::size_t slash = final_path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
+    std::string pattern = directory + "." + base + ".XXXXXX";
+    const int descriptor = mkstemp(pattern.data());
+    if (descriptor < 0) {
+        print_system_error(target);
+        return false;
+    }
+    temporary_path = pattern;
+    watch_for_interrupts(temporary_path);
+    if (fchmod(descriptor, mode) != 0 || (file = fdopen(descriptor, "wb")) == nullptr) {
+        print_system_error(target);
+        close(descriptor);
+        discard();
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::commit() {
+    if (file == nullptr) return false;
+    const bool flushed = std::fflush(file) == 0;
+    int error_number = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (flushed && !closed) error_number = errno;
+    file = nullptr;
+    if (flushed && closed && !temporary_path.empty()) {
+        if (std::rename(temporary_path.c_str(), final_path.c_str()) == 0) {
+            temporary_path.clear();
+            stop_watching();
+            return true;
+        }
+        error_number = errno;
+    } else if (flushed && closed) {
+        return true;
+    }
+    print_write_error(error_number);
+    discard();
+    return false;
+}
+
+void OutputFile::discard() {
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    if (!temporary_path.empty()) {
+        unlink(temporary_path.c_str());
+        temporary_path.clear();
+        stop_watching();
+    }
+}
+
+void OutputFile::print_write_error(int error_number) const {
+    errno = error_number;
+    print_system_error(target);
+}
+
+}  // namespace vellox

@@ -1,0 +1,184 @@
+#pragma once
+// Running the real executable for command-line tests: a scratch folder per test, files in and
+// out, and a child process whose stdout, stderr and exit status are kept.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vellox::cli {
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// 16-bit little-endian samples as raw bytes.
+inline std::string raw16(const std::vector<std::int16_t>& samples) {
+    std::string bytes;
+    for (std::int16_t s : samples) {
+        const auto u = static_cast<std::uint16_t>(s);
+        bytes.push_back(static_cast<char>(u & 0xFF));
+        bytes.push_back(static_cast<char>(u >> 8));
+    }
+    return bytes;
+}
+
+// A sine of the given amplitude and period, count samples long.
+inline std::vector<std::int16_t> sine(std::size_t count, double amplitude, double period) {
+    std::vector<std::int16_t> samples(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2.0 * M_PI * static_cast<double>(i) / period)));
+    }
+    return samples;
+}
+
+// Seeded noise in -amplitude .. amplitude.
+inline std::vector<std::int16_t> noise(std::size_t count, int amplitude, std::uint32_t seed) {
+    std::vector<std::int16_t> samples(count);
+    std::uint32_t state = seed;
+    for (std::size_t i = 0; i < count; ++i) {
+        state = state * 1664525u + 1013904223u;
+        samples[i] = static_cast<std::int16_t>(static_cast<int>((state >> 8) % (2u * amplitude + 1)) - amplitude);
+    }
+    return samples;
+}
+
+inline bool file_exists(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
+
+// The names in a folder, "." and ".." left out.
+inline std::set<std::string> list_folder(const std::string& path) {
+    std::set<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.insert(name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+// A folder that lives as long as the object.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        char pattern[] = "/tmp/vellox-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path_ = made != nullptr ? made : "/tmp";
+    }
+    ~ScratchFolder() {
+        const std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+        if (std::system(command.c_str()) != 0) std::perror("rm");
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct RunOptions {
+    std::optional<rlim_t> file_size_limit;     // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
+    std::string working_directory;             // empty: this process's
+};
+
+struct RunResult {
+    int exit_code = -1;  // -1 when the process ended by a signal
+    int signal = 0;      // the signal that ended it, 0 when it exited
+    std::string out;     // standard output
+    std::string err;     // standard error
+};
+
+// Starts the executable with args; its output goes to files in folder.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const ScratchFolder& folder,
+          const RunOptions& options = {})
+        : out_path_(folder / ".stdout"), err_path_(folder / ".stderr") {
+        std::vector<std::string> words{VELLOX_EXECUTABLE};
+        words.insert(words.end(), args.begin(), args.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(err, 2);
+            if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) _exit(126);
+            if (options.file_size_limit) {
+                signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (options.address_space_limit) {
+                const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+                setrlimit(RLIMIT_AS, &limit);
+            }
+            std::vector<char*> argv;
+            for (std::string& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+
+    pid_t pid() const { return pid_; }
+    std::string output_so_far() const { return read_file(out_path_); }
+
+    RunResult wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        RunResult result;
+        if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+        result.out = read_file(out_path_);
+        result.err = read_file(err_path_);
+        unlink(out_path_.c_str());
+        unlink(err_path_.c_str());
+        return result;
+    }
+
+private:
+    std::string out_path_;
+    std::string err_path_;
+    pid_t pid_ = -1;
+};
+
+inline RunResult run_vellox(const std::vector<std::string>& args, const ScratchFolder& folder,
+                            const RunOptions& options = {}) {
+    Child child(args, folder, options);
+    return child.wait();
+}
+
+constexpr const char* banner = "vellox converter v1.0 beta  (c) 2026 vellox contributors\n";
+
+}  // namespace vellox::cli

@@ -1,0 +1,178 @@
+// The executable as a user meets it: console text, exit status and the files left behind.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_support.h"
+
+namespace vellox::cli {
+namespace {
+
+const std::string usage_text =
+    "Usage: vellox [-snd_type] snd_file_name acm_file_name [-q0 | -q percents]\n"
+    "   snd_type can be used to specify the sound file format:\n"
+    "     -8     8-bit raw PCM sound\n"
+    "     -16   16-bit raw PCM file\n"
+    "     -ACM  ACM file\n"
+    "     -WAV  WAV file\n"
+    "Options:\n"
+    "   -q percents    limits the output file length by this percent of input\n"
+    "                  length, sould be between 1 and 100 (default is 50%).\n"
+    "   -q0            unconstrained output file length.\n";
+
+TEST(Cli, MalformedCommandLinesShowTheUsageAndExit2) {
+    ScratchFolder folder;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"in.raw"}, {"-mp3", "in", "out"}, {"in", "out", "-x"}}) {
+        const RunResult r = run_vellox(args, folder);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, banner + usage_text);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(Cli, ValuesOutOfRangePrintTheirMessageAndExit2) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16({1, 2, 3}));
+    const RunResult r = run_vellox({folder / "in.raw", folder / "out.acm", "-s", "4096"}, folder);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, std::string(banner) +
+                         "'subblocks' parameter (-s) should be between 1 and 4095.\n");
+    EXPECT_FALSE(file_exists(folder / "out.acm"));
+}
+
+TEST(Cli, MissingInputIsReportedAndNothingIsCreated) {
+    ScratchFolder folder;
+    const RunResult automatic = run_vellox({folder / "none.wav", folder / "out.acm"}, folder);
+    EXPECT_EQ(automatic.exit_code, 1);
+    EXPECT_EQ(automatic.out, banner);
+    EXPECT_EQ(automatic.err, "Cannot open input file.\n");
+
+    const RunResult explicit_type =
+        run_vellox({"-wav", folder / "none.wav", folder / "out.acm"}, folder);
+    EXPECT_EQ(explicit_type.exit_code, 1);
+    EXPECT_EQ(explicit_type.err, "Error: No such file or directory: '" + (folder / "none.wav") +
+                                     "'\nCannot open input file.\n");
+    EXPECT_TRUE(list_folder(folder.path()).empty());
+}
+
+TEST(Cli, OutputThatCannotBeCreatedIsReported) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16({1, 2, 3}));
+    const std::string missing_dir = folder / "no/out.acm";
+    const RunResult r = run_vellox({folder / "in.raw", missing_dir}, folder);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "Error: No such file or directory: '" + missing_dir +
+                         "'\nCannot open output file.\n");
+
+    const RunResult dir = run_vellox({folder / "in.raw", folder.path()}, folder);
+    EXPECT_EQ(dir.exit_code, 1);
+    EXPECT_EQ(dir.err,
+              "Error: Is a directory: '" + folder.path() + "'\nCannot open output file.\n");
+    EXPECT_EQ(list_folder(folder.path()), std::set<std::string>{"in.raw"});
+}
+
+TEST(Cli, ConvertsARawFileAndReportsTheRealSize) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(sine(4096, 8000, 50)));
+    const RunResult r = run_vellox({folder / "in.raw", folder / "out.acm"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string acm = read_file(folder / "out.acm");
+    const std::string expected_start = std::string(banner) + "Input type: RAW16\t4096 samples\n##\n" +
+                                       "Output file size: " + std::to_string(acm.size()) + "\n" +
+                                       "Compression rate: ";
+    EXPECT_EQ(r.out.substr(0, expected_start.size()), expected_start);
+    EXPECT_EQ(r.err, "");
+    ASSERT_GE(acm.size(), 14u);
+    EXPECT_EQ(acm.substr(0, 4), std::string("\x97\x28\x03\x01", 4));
+    EXPECT_EQ(list_folder(folder.path()), (std::set<std::string>{"in.raw", "out.acm"}));
+}
+
+TEST(Cli, EmptyInputGivesAHeaderOnlyFileAndRateZero) {
+    ScratchFolder folder;
+    write_file(folder / "empty.raw", "");
+    const RunResult r = run_vellox({folder / "empty.raw", folder / "out.acm"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(folder / "out.acm").size(), 14u);
+    EXPECT_NE(r.out.find("Input type: RAW16\t0 samples\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Output file size: 14\n"
+                         "Compression rate:  0.000 bits per sample (  0.00% of original file)\n"),
+              std::string::npos);
+}
+
+TEST(Cli, AFailedRunLeavesAnExistingTargetAsItWas) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(sine(3000, 8000, 50)));
+    write_file(folder / "out.acm", "precious");
+    chmod((folder / "out.acm").c_str(), 0640);
+    // A bad coefficient file fails after the output was created.
+    const RunResult r =
+        run_vellox({folder / "in.raw", folder / "out.acm", "-fc", folder / "none.txt"}, folder);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "Error: No such file or directory: '" + (folder / "none.txt") +
+                         "'\nError: Cannot create coder\n");
+    EXPECT_EQ(read_file(folder / "out.acm"), "precious");
+    EXPECT_EQ(list_folder(folder.path()), (std::set<std::string>{"in.raw", "out.acm"}));
+
+    // A successful run replaces it and keeps its mode.
+    const RunResult ok = run_vellox({folder / "in.raw", folder / "out.acm"}, folder);
+    ASSERT_EQ(ok.exit_code, 0) << ok.err;
+    struct stat status {};
+    ASSERT_EQ(stat((folder / "out.acm").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_NE(read_file(folder / "out.acm"), "precious");
+}
+
+TEST(Cli, WriteErrorsAreReportedAndLoseNothing) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(noise(50000, 20000, 7)));
+    write_file(folder / "out.acm", "precious");
+    // The file size limit makes a write fail in the middle of the stream.
+    RunOptions limited;
+    limited.file_size_limit = 4096;
+    const RunResult r =
+        run_vellox({folder / "in.raw", folder / "out.acm", "-q0"}, folder, limited);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "Error: File too large: '" + (folder / "out.acm") + "'\n");
+    EXPECT_EQ(r.out.find("Output file size"), std::string::npos);
+    EXPECT_EQ(read_file(folder / "out.acm"), "precious");
+    EXPECT_EQ(list_folder(folder.path()), (std::set<std::string>{"in.raw", "out.acm"}));
+}
+
+TEST(Cli, DevicesAreWrittenInPlace) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(sine(3000, 8000, 50)));
+    // Our own device nodes: the system's must never be replaced by a faulty rename.
+    if (mknod((folder / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+        mknod((folder / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        GTEST_SKIP() << "cannot make device nodes here";
+    }
+    const RunResult full = run_vellox({folder / "in.raw", folder / "full"}, folder);
+    EXPECT_EQ(full.exit_code, 1);
+    EXPECT_EQ(full.err, "Error: No space left on device: '" + (folder / "full") + "'\n");
+
+    const RunResult null = run_vellox({folder / "in.raw", folder / "null"}, folder);
+    EXPECT_EQ(null.exit_code, 0) << null.err;
+    struct stat status {};
+    ASSERT_EQ(stat((folder / "null").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_EQ(list_folder(folder.path()), (std::set<std::string>{"full", "in.raw", "null"}));
+}
+
+TEST(Cli, ConvertingAFileOntoItselfWorks) {
+    ScratchFolder folder;
+    const std::string samples = raw16(sine(5000, 8000, 50));
+    write_file(folder / "a.raw", samples);
+    write_file(folder / "same", samples);
+    ASSERT_EQ(run_vellox({"-16", folder / "a.raw", folder / "a.acm"}, folder).exit_code, 0);
+    const RunResult r = run_vellox({"-16", folder / "same", folder / "same"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(folder / "same"), read_file(folder / "a.acm"));
+}
+
+}  // namespace
+}  // namespace vellox::cli

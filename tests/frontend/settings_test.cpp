@@ -1,0 +1,156 @@
+// The command line parser: words, defaults, value conversion and the range checks.
+
+#include "frontend/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace vellox {
+namespace {
+
+struct Parsed {
+    ParseOutcome outcome;
+    ConversionSettings settings;
+    std::string printed;  // standard output of the parse
+};
+
+Parsed parse(std::initializer_list<const char*> words) {
+    std::vector<const char*> argv{"vellox"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    argv.push_back(nullptr);
+    Parsed parsed{};
+    testing::internal::CaptureStdout();
+    parsed.outcome =
+        parse_command_line(static_cast<int>(argv.size() - 1), argv.data(), parsed.settings);
+    parsed.printed = testing::internal::GetCapturedStdout();
+    return parsed;
+}
+
+TEST(ParseCommandLine, TwoNamesTakeEveryDefault) {
+    const Parsed p = parse({"in.wav", "out.acm"});
+    ASSERT_EQ(p.outcome, ParseOutcome::accepted);
+    EXPECT_EQ(p.settings.snd_type, SoundType::automatic);
+    EXPECT_STREQ(p.settings.snd_file_name, "in.wav");
+    EXPECT_STREQ(p.settings.acm_file_name, "out.acm");
+    EXPECT_EQ(p.settings.levels, 7);
+    EXPECT_EQ(p.settings.subblocks, 16);
+    EXPECT_EQ(p.settings.filter_length, 11);
+    EXPECT_EQ(p.settings.filter_kind, 'D');
+    EXPECT_EQ(p.settings.percents, 50.0);
+    EXPECT_EQ(p.printed, "");
+}
+
+TEST(ParseCommandLine, MalformedLinesAskForTheUsageText) {
+    EXPECT_EQ(parse({}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"in.wav"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"-16", "in.raw"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"-mp3", "in", "out"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"in", "out", "-8"}).outcome, ParseOutcome::show_usage);  // not an option here
+    EXPECT_EQ(parse({"in", "out", "extra"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"in", "out", "-fc"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"in", "out", "-l"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"in", "out", "-q"}).outcome, ParseOutcome::show_usage);
+    EXPECT_EQ(parse({"in", "out", "-s"}).outcome, ParseOutcome::show_usage);
+}
+
+TEST(ParseCommandLine, TypeWordsIgnoreCase) {
+    EXPECT_EQ(parse({"-WAV", "in", "out"}).settings.snd_type, SoundType::wav);
+    EXPECT_EQ(parse({"-Acm", "in", "out"}).settings.snd_type, SoundType::acm);
+    EXPECT_EQ(parse({"-8", "in", "out"}).settings.snd_type, SoundType::raw8);
+    const Parsed p = parse({"-16", "-in", "-out"});  // names behind a type word may start with -
+    EXPECT_EQ(p.settings.snd_type, SoundType::raw16);
+    EXPECT_STREQ(p.settings.snd_file_name, "-in");
+    EXPECT_STREQ(p.settings.acm_file_name, "-out");
+}
+
+TEST(ParseCommandLine, OptionsSetTheirValues) {
+    const Parsed p = parse({"in", "out", "-L", "3", "-s", "10x", "-q", "1.5", "-fo", "15"});
+    ASSERT_EQ(p.outcome, ParseOutcome::accepted);
+    EXPECT_EQ(p.settings.levels, 3);
+    EXPECT_EQ(p.settings.subblocks, 10);  // numeric prefix of "10x"
+    EXPECT_EQ(p.settings.percents, 1.5);
+    EXPECT_EQ(p.settings.filter_kind, 'O');
+    EXPECT_EQ(p.settings.filter_length, 15);
+
+    EXPECT_EQ(parse({"in", "out", "-q", "30", "-q0"}).settings.percents, -1.0);
+    EXPECT_EQ(parse({"in", "out", "-q0", "-q", "30"}).settings.percents, 30.0);
+    EXPECT_EQ(parse({"in", "out", "-q", "-1"}).outcome, ParseOutcome::accepted);
+    EXPECT_EQ(parse({"in", "out", "-q", "100"}).outcome, ParseOutcome::accepted);
+}
+
+TEST(ParseCommandLine, FilterWordsTakeTheirValueOnlyWhenOneFollows) {
+    const Parsed last = parse({"in", "out", "-fd"});
+    EXPECT_EQ(last.outcome, ParseOutcome::accepted);
+    EXPECT_EQ(last.settings.filter_length, 11);
+
+    const Parsed before_option = parse({"in", "out", "-fd", "-q", "20"});
+    EXPECT_EQ(before_option.outcome, ParseOutcome::accepted);
+    EXPECT_EQ(before_option.settings.filter_length, 11);
+    EXPECT_EQ(before_option.settings.percents, 20.0);
+
+    const Parsed fc = parse({"in", "out", "-fc", "taps.txt"});
+    EXPECT_EQ(fc.settings.filter_kind, 'C');
+    EXPECT_STREQ(fc.settings.filter_file_name, "taps.txt");
+
+    const Parsed fc_then_fd = parse({"in", "out", "-fc", "taps.txt", "-fd", "5"});
+    EXPECT_EQ(fc_then_fd.settings.filter_kind, 'D');
+    EXPECT_EQ(fc_then_fd.settings.filter_length, 5);
+}
+
+TEST(ParseCommandLine, RangeChecksPrintTheFirstFailureOnly) {
+    const char* levels = "'levels' parameter (-l) should be between 0 and 15.\n";
+    const char* length = "'filter_length' parameter should be greater than 2.\n";
+    const char* subblocks = "'subblocks' parameter (-s) should be between 1 and 4095.\n";
+    const char* percents = "'percents' parameter (-q) should be between 1 and 100.\n";
+    struct Case {
+        std::initializer_list<const char*> words;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"i", "o", "-l", "16"}, levels},
+        {{"i", "o", "-l", "-1"}, levels},
+        {{"i", "o", "-l", "20", "-s", "0"}, levels},
+        {{"i", "o", "-l", "4294967303"}, levels},  // does not wrap into the range
+        {{"i", "o", "-fd", "2"}, length},
+        {{"i", "o", "-fd", "abc"}, length},  // consumed, reads as 0
+        {{"i", "o", "-s", "0"}, subblocks},
+        {{"i", "o", "-s", "4096"}, subblocks},
+        {{"i", "o", "-q", "1"}, percents},
+        {{"i", "o", "-q", "0"}, percents},
+        {{"i", "o", "-q", "-2"}, percents},
+        {{"i", "o", "-q", "nan"}, percents},
+        {{"i", "o", "-q", "inf"}, percents},
+        {{"i", "o", "-q", "100.5"}, percents},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = parse(c.words);
+        EXPECT_EQ(p.outcome, ParseOutcome::rejected) << c.message;
+        EXPECT_EQ(p.printed, c.message);
+    }
+    EXPECT_EQ(parse({"i", "o", "-l", "0", "-s", "4095"}).outcome, ParseOutcome::accepted);
+    EXPECT_EQ(parse({"i", "o", "-l", "15", "-s", "1"}).outcome, ParseOutcome::accepted);
+}
+
+TEST(PrintUsage, PrintsTheUsageTextWithOnePercentSign) {
+    testing::internal::CaptureStdout();
+    print_usage();
+    const std::string text = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(text,
+              "Usage: vellox [-snd_type] snd_file_name acm_file_name [-q0 | -q percents]\n"
+              "   snd_type can be used to specify the sound file format:\n"
+              "     -8     8-bit raw PCM sound\n"
+              "     -16   16-bit raw PCM file\n"
+              "     -ACM  ACM file\n"
+              "     -WAV  WAV file\n"
+              "Options:\n"
+              "   -q percents    limits the output file length by this percent of input\n"
+              "                  length, sould be between 1 and 100 (default is 50%).\n"
+              "   -q0            unconstrained output file length.\n");
+}
+
+}  // namespace
+}  // namespace vellox
