@@ -61,7 +61,8 @@ inline std::vector<std::int16_t> noise(std::size_t count, int amplitude, std::ui
     std::uint32_t state = seed;
     for (std::size_t i = 0; i < count; ++i) {
         state = state * 1664525u + 1013904223u;
-        samples[i] = static_cast<std::int16_t>(static_cast<int>((state >> 8) % (2u * amplitude + 1)) - amplitude);
+        samples[i] = static_cast<std::int16_t>(
+            static_cast<int>((state >> 8) % (2u * amplitude + 1)) - amplitude);
     }
     return samples;
 }
@@ -93,7 +94,8 @@ public:
         path_ = made != nullptr ? made : "/tmp";
     }
     ~ScratchFolder() {
-        const std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+        const std::string command =
+            "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
         if (std::system(command.c_str()) != 0) std::perror("rm");
     }
     ScratchFolder(const ScratchFolder&) = delete;
@@ -107,9 +109,9 @@ private:
 };
 
 struct RunOptions {
-    std::optional<rlim_t> file_size_limit;     // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::optional<rlim_t> file_size_limit;      // RLIMIT_FSIZE, with SIGXFSZ ignored
     std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
-    std::string working_directory;             // empty: this process's
+    std::string working_directory;              // empty: this process's
 };
 
 struct RunResult {
@@ -133,7 +135,8 @@ public:
             const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(err, 2);
-            if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) _exit(126);
+            if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
+                _exit(126);
             if (options.file_size_limit) {
                 signal(SIGXFSZ, SIG_IGN);
                 const rlimit limit{*options.file_size_limit, *options.file_size_limit};

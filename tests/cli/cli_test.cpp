@@ -40,8 +40,8 @@ TEST(Cli, ValuesOutOfRangePrintTheirMessageAndExit2) {
     write_file(folder / "in.raw", raw16({1, 2, 3}));
     const RunResult r = run_vellox({folder / "in.raw", folder / "out.acm", "-s", "4096"}, folder);
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, std::string(banner) +
-                         "'subblocks' parameter (-s) should be between 1 and 4095.\n");
+    EXPECT_EQ(r.out,
+              std::string(banner) + "'subblocks' parameter (-s) should be between 1 and 4095.\n");
     EXPECT_FALSE(file_exists(folder / "out.acm"));
 }
 
@@ -82,9 +82,9 @@ TEST(Cli, ConvertsARawFileAndReportsTheRealSize) {
     const RunResult r = run_vellox({folder / "in.raw", folder / "out.acm"}, folder);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const std::string acm = read_file(folder / "out.acm");
-    const std::string expected_start = std::string(banner) + "Input type: RAW16\t4096 samples\n##\n" +
-                                       "Output file size: " + std::to_string(acm.size()) + "\n" +
-                                       "Compression rate: ";
+    const std::string expected_start =
+        std::string(banner) + "Input type: RAW16\t4096 samples\n##\n" +
+        "Output file size: " + std::to_string(acm.size()) + "\n" + "Compression rate: ";
     EXPECT_EQ(r.out.substr(0, expected_start.size()), expected_start);
     EXPECT_EQ(r.err, "");
     ASSERT_GE(acm.size(), 14u);
@@ -134,8 +134,7 @@ TEST(Cli, WriteErrorsAreReportedAndLoseNothing) {
     // The file size limit makes a write fail in the middle of the stream.
     RunOptions limited;
     limited.file_size_limit = 4096;
-    const RunResult r =
-        run_vellox({folder / "in.raw", folder / "out.acm", "-q0"}, folder, limited);
+    const RunResult r = run_vellox({folder / "in.raw", folder / "out.acm", "-q0"}, folder, limited);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "Error: File too large: '" + (folder / "out.acm") + "'\n");
     EXPECT_EQ(r.out.find("Output file size"), std::string::npos);
