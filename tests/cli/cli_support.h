@@ -109,9 +109,11 @@ private:
 };
 
 struct RunOptions {
-    std::optional<rlim_t> file_size_limit;      // RLIMIT_FSIZE, with SIGXFSZ ignored
-    std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
-    std::string working_directory;              // empty: this process's
+    std::optional<rlim_t> file_size_limit;       // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::optional<rlim_t> address_space_limit;   // RLIMIT_AS
+    std::string working_directory;               // empty: this process's
+    std::string executable = VELLOX_EXECUTABLE;  // the program to run
+    std::vector<std::string> environment;        // NAME=value settings added for the child
 };
 
 struct RunResult {
@@ -127,7 +129,7 @@ public:
     Child(const std::vector<std::string>& args, const ScratchFolder& folder,
           const RunOptions& options = {})
         : out_path_(folder / ".stdout"), err_path_(folder / ".stderr") {
-        std::vector<std::string> words{VELLOX_EXECUTABLE};
+        std::vector<std::string> words{options.executable};
         words.insert(words.end(), args.begin(), args.end());
         pid_ = fork();
         if (pid_ == 0) {
@@ -145,6 +147,10 @@ public:
             if (options.address_space_limit) {
                 const rlimit limit{*options.address_space_limit, *options.address_space_limit};
                 setrlimit(RLIMIT_AS, &limit);
+            }
+            for (const std::string& setting : options.environment) {
+                const std::size_t equals = setting.find('=');
+                setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
             }
             std::vector<char*> argv;
             for (std::string& w : words) argv.push_back(w.data());
