@@ -264,7 +264,12 @@ std::int64_t WavSource::find_data() {
     std::int64_t position = 12;  // bytes of the file behind us
     bool have_format = false;
     unsigned char header[8];
-    while (std::fread(header, 1, sizeof header, file) == sizeof header) {
+    // Writers put a handful of chunks before "data"; the bound keeps a hostile file of
+    // gigabytes of empty chunks from being walked 8 bytes at a time.
+    constexpr int max_chunks = 65536;
+    for (int chunks = 0;
+         chunks < max_chunks && std::fread(header, 1, sizeof header, file) == sizeof header;
+         ++chunks) {
         position += 8;
         const std::int64_t size = u32_le(header + 4);
         if (same_id(header, "data")) {
@@ -296,7 +301,7 @@ std::int64_t WavSource::find_data() {
         if (skip > 0 && ::fseeko(file, static_cast<off_t>(skip), SEEK_CUR) != 0) return -1;
         position += skip;
     }
-    return -1;  // the end came before "data"
+    return -1;  // the end, or too many chunks, came before "data"
 }
 
 bool WavSource::take_format(const unsigned char* body, std::int64_t size) {

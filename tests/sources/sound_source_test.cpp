@@ -212,6 +212,8 @@ TEST_F(SoundSourceTest, RefusesUnsupportedWavFilesUnderEveryType) {
         wav(chunk("fmt ", fmt_body(1, 16))),                                     // no data
         wav(data + chunk("fmt ", fmt_body(1, 16))),
         wav(chunk("fmt ", fmt_body(1, 16)) + chunk("LIST", "abcd", 1000) + data),
+        // 65,536 empty chunks before "fmt ": a hostile file is not walked to its end.
+        wav(std::string(8 * 65536, '\0') + chunk("fmt ", fmt_body(1, 16)) + data),
     };
     for (const std::string& bytes : files) {
         const std::string path = write("a.wav", bytes);
