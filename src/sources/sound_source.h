@@ -45,7 +45,8 @@ public:
     int read_error() const { return read_errno; }
 
     // True after a failed open that recognised the file as this kind but refused it (an
-    // unsupported WAV file, an input too long): automatic detection stops there.
+    // unsupported WAV file, an input too long), or found an input that no kind can read (a
+    // directory, a pipe): automatic detection stops there.
     bool was_refused() const { return refused; }
 
     std::int32_t total_samples = 0;      // samples delivered in all; 0 until opened
@@ -53,14 +54,74 @@ public:
     int is_16bit = 1;                    // 1: the stored samples are 16-bit, 0: 8-bit
 
 protected:
-    std::FILE* file = nullptr;  // owned; opened "rb" by open
-    std::string file_name;      // own copy, for opening and for messages
-    int read_errno = 0;         // see read_error
-    bool refused = false;       // see was_refused
+    // Opens file_name for reading as file and sets file_size. Only regular files and block
+    // devices are taken: a directory fails with EISDIR's text, a pipe, socket or character
+    // device with ESPIPE's (its length is not known beforehand), and both set refused. The
+    // system's text is printed when report is on. A pipe without a writer does not block.
+    [[nodiscard]] bool open_file(bool report);
+
+    std::FILE* file = nullptr;   // owned; opened "rb" by open
+    std::string file_name;       // own copy, for opening and for messages
+    std::int64_t file_size = 0;  // bytes in the file when it was opened
+    int read_errno = 0;          // see read_error
+    bool refused = false;        // see was_refused
+};
+
+// Headerless PCM: 8-bit unsigned or 16-bit signed little-endian samples. Also the reader under
+// WavSource, which may set a wider sample format for the data chunk.
+class RawPcmSource : public SoundSource {
+public:
+    RawPcmSource(const char* file_name, bool sixteen_bit);
+
+    // Refuses, with "Input file is too long", a file of more than 2^31 - 1 samples.
+    [[nodiscard]] bool open(bool report) override;
+    const char* type_name() const override { return is_16bit != 0 ? "RAW16" : "RAW8"; }
+    std::int32_t read(std::int16_t* buffer, std::int32_t count) override;
+
+protected:
+    // How the stored samples look. The wide ones are read through staging and reduced to 16 bits.
+    enum class SampleFormat { unsigned8, signed16, signed24, signed32, float32, float64 };
+
+    // Samples that staging holds (the wide formats take at most 8 bytes each).
+    static constexpr std::int32_t staging_samples = 4096;
+
+    // Bytes of one stored sample.
+    static std::int32_t stored_bytes(SampleFormat sample_format);
+
+    // Reads and converts up to n samples of a wide format; returns how many were read.
+    std::int32_t read_staged(std::int16_t* buffer, std::int32_t n);
+
+    // Stores the size on success; prints "Input file is too long" and refuses the file when
+    // samples does not fit the 32-bit count.
+    [[nodiscard]] bool set_sample_count(std::int64_t samples);
+
+    SampleFormat format = SampleFormat::signed16;  // how the stored samples look
+    std::unique_ptr<unsigned char[]> staging;  // staging_samples stored samples; wide formats only
+};
+
+// A RIFF/WAVE file with integer PCM (8, 16, 24 or 32 bits) or IEEE float (32 or 64 bits)
+// samples, delivered as 16-bit samples from the "data" chunk on.
+class WavSource : public RawPcmSource {
+public:
+    explicit WavSource(const char* file_name);
+
+    // Prints "Not a WAV file" only when report is on; "Unsupported WAV format" always, and then
+    // refuses the file.
+    [[nodiscard]] bool open(bool report) override;
+    const char* type_name() const override { return "WAV"; }
+
+private:
+    // Walks the chunks up to the start of the "data" body, setting format and is_16bit from
+    // "fmt " on the way; returns the sample data's length in bytes, capped at the end of the
+    // file, or -1 when the file is unsupported or malformed.
+    std::int64_t find_data();
+
+    // Takes format and is_16bit from a "fmt " body of size bytes (at least 16, the first 26 of
+    // them here); false for a format not read.
+    [[nodiscard]] bool take_format(const unsigned char* body, std::int64_t size);
 };
 
 // An opened source for type, owned by the caller, or nullptr after printing why not.
-[[nodiscard]] std::unique_ptr<SoundSource> open_sound_source(const char* file_name,
-                                                             SoundType type);
+[[nodiscard]] std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType type);
 
 }  // namespace vellox
