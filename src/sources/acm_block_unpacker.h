@@ -1,5 +1,92 @@
 #pragma once
 // AcmBlockUnpacker: reads one packed block at a time from an ACM stream and rebuilds its
-// coefficients.
+// coefficients (coded integer times the block's step), row after row.
 
-namespace vellox {}  // namespace vellox
+#include <array>    // std::array
+#include <cstdint>  // std::int16_t, std::int32_t, std::uint8_t, std::uint16_t, std::uint64_t
+#include <cstdio>   // std::FILE
+#include <memory>   // std::unique_ptr
+
+namespace vellox {
+
+// Digits of a group value g, the first digit in the lowest field: base 3 in 2-bit fields (5-bit
+// g), base 5 in 3-bit fields and base 11 in 4-bit fields (7-bit g). Group values past the last
+// valid one hold 0, so they decode like group value 0.
+extern const std::array<std::uint16_t, 32> group_digits_base3;
+extern const std::array<std::uint16_t, 128> group_digits_base5;
+extern const std::array<std::uint16_t, 128> group_digits_base11;
+
+class AcmBlockUnpacker {
+public:
+    // file: borrowed, positioned just behind the header. levels: 0 .. 15; rows: the header's
+    // subblocks, at least 1. Stores the values; reads and allocates nothing.
+    AcmBlockUnpacker(std::FILE* file, std::int32_t levels, std::int32_t rows);
+    virtual ~AcmBlockUnpacker();
+
+    AcmBlockUnpacker(const AcmBlockUnpacker&) = delete;
+    AcmBlockUnpacker& operator=(const AcmBlockUnpacker&) = delete;
+
+    // Allocates the amplitude table (zero-filled) and the read buffer. Must succeed before
+    // the first unpack_block.
+    [[nodiscard]] bool allocate_amplitude_table();
+
+    // Reads the next block of the stream into destination (rows * columns values, row r and
+    // column j at r * columns + j). False when a column has a method code without a decoder:
+    // the columns before it are written, the others not, and the stream stands just behind
+    // that code. Bytes past the end of the file read as zero bytes.
+    [[nodiscard]] bool unpack_block(std::int32_t* destination);
+
+    // errno of the first failed read of the file, 0 when none failed.
+    int read_error() const { return read_errno; }
+
+private:
+    using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t column, std::int32_t code);
+    static const ColumnDecoder column_decoders[32];  // by ColumnMethod code
+
+    void fill_bits(int n);
+    std::uint32_t get_bits(int n);
+    void drop_bits(int n);
+    void refill();
+    std::uint64_t next_byte();
+    bool load_input();
+    void fill_amplitude_table(int range_bits, std::int32_t step);
+
+    bool decode_zero(std::int32_t column, std::int32_t code);
+    bool decode_invalid(std::int32_t column, std::int32_t code);
+    bool decode_linear(std::int32_t column, std::int32_t code);
+    bool decode_prefix(std::int32_t column, std::int32_t code);
+    bool decode_packed3_5bit(std::int32_t column, std::int32_t code);
+    bool decode_packed3_7bit(std::int32_t column, std::int32_t code);
+    bool decode_packed2_7bit(std::int32_t column, std::int32_t code);
+    bool decode_group(std::int32_t column, int width, int values_per_group, int field_bits,
+                      int offset, const std::uint16_t* digits);
+
+    std::int32_t rows;     // rows per block
+    std::int32_t columns;  // 1 << levels
+    std::FILE* file;       // borrowed; owned by the source
+
+    // Stream bits not used yet; the next bit of the stream is bit 0, bits at and above
+    // bit_count are 0. Refilled whole bytes at a time, so bits run on from block to block.
+    std::uint64_t bit_buffer = 0;
+    int bit_count = 0;  // valid bits in bit_buffer, 0 .. 64
+
+    // The file is read through this buffer; past the end of the file (or after a read
+    // error) every byte reads as 0.
+    std::unique_ptr<std::uint8_t[]> input;
+    const std::uint8_t* input_next = nullptr;  // next unread byte of input
+    const std::uint8_t* input_end = nullptr;   // end of the bytes in input
+    bool input_done = false;                   // the file has nothing more to give
+    int read_errno = 0;                        // see read_error
+
+    // 65,536 entries: entry k (-32768 .. 32767) at storage index 32768 + k holds k * step in
+    // 16-bit two's complement for the k that a block filled; the others keep what an earlier
+    // block (or the zero-filled allocation) left there.
+    std::unique_ptr<std::int16_t[]> amplitude_storage;
+    const std::int16_t* amplitude_table = nullptr;  // the entry for k = 0
+    std::int32_t table_step = -1;                   // step of the entries filled last
+    int table_range_bits = -1;                      // entries -2^r .. 2^r - 1 hold k * table_step
+
+    std::int32_t* destination = nullptr;  // borrowed; the block being filled
+};
+
+}  // namespace vellox

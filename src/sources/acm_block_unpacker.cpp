@@ -1,0 +1,364 @@
+// The reading half of the ACM block stream: a buffered least-significant-bit-first reader, the
+// amplitude table and one decoder per column method.
+
+#include "sources/acm_block_unpacker.h"
+
+#include <cerrno>   // errno, EIO
+#include <cstddef>  // std::ptrdiff_t, std::size_t
+
+#include "common/alloc.h"
+
+namespace vellox {
+
+namespace {
+
+constexpr std::int64_t input_size = 65536;  // bytes per read of the file
+constexpr int amplitude_entries = 65536;    // every index a 16-bit linear field can produce
+constexpr int amplitude_zero = 32768;       // storage index of the entry for k = 0
+
+// One codeword of a prefix code: its bits in stream order ("110": a one, a one, a zero) and
+// the coded integer it stands for, or zero_pair for the symbol of two zeros.
+struct Codeword {
+    const char* bits;
+    int value;
+};
+constexpr int zero_pair = -8;
+
+// A prefix code decoded by looking at the next 5 bits of the stream (bit 0 first) as an index:
+// each entry holds the codeword's length in bits 0..3 and value + 8 in bits 4..7 (0 for
+// zero_pair). Every code here is complete, so every entry is set.
+using PrefixTable = std::array<std::uint8_t, 32>;
+
+template <std::size_t N>
+constexpr PrefixTable make_prefix_table(const Codeword (&words)[N]) {
+    PrefixTable table{};
+    for (const Codeword& word : words) {
+        unsigned length = 0;
+        unsigned pattern = 0;
+        for (; word.bits[length] != '\0'; ++length) {
+            if (word.bits[length] == '1') pattern |= 1u << length;
+        }
+        for (unsigned peek = 0; peek < 32; ++peek) {
+            if ((peek & ((1u << length) - 1)) == pattern) {
+                table[peek] = static_cast<std::uint8_t>(
+                    length | (static_cast<unsigned>(word.value + 8) << 4));
+            }
+        }
+    }
+    return table;
+}
+
+// True when the codewords cover every 5-bit lookahead exactly once.
+template <std::size_t N>
+constexpr bool is_complete_prefix_code(const Codeword (&words)[N]) {
+    unsigned covered = 0;
+    for (const Codeword& word : words) {
+        unsigned length = 0;
+        while (word.bits[length] != '\0') ++length;
+        covered += 32u >> length;
+    }
+    const PrefixTable table = make_prefix_table(words);
+    for (std::uint8_t entry : table) {
+        if (entry == 0) return false;
+    }
+    return covered == 32;
+}
+
+// The eight prefix codes, coded integer to bit pattern. In the pair methods a lone 0 bit
+// stands for two zero rows; in the others it is one zero.
+constexpr Codeword vlc1_pairs_words[] = {{"0", zero_pair}, {"10", 0}, {"110", -1}, {"111", 1}};
+constexpr Codeword vlc1_words[] = {{"0", 0}, {"10", -1}, {"11", 1}};
+constexpr Codeword vlc2_pairs_words[] = {{"0", zero_pair}, {"10", 0},   {"1100", -2},
+                                         {"1110", -1},     {"1101", 1}, {"1111", 2}};
+constexpr Codeword vlc2_words[] = {{"0", 0}, {"100", -2}, {"110", -1}, {"101", 1}, {"111", 2}};
+constexpr Codeword vlc3_pairs_words[] = {{"0", zero_pair}, {"10", 0},    {"11100", -3},
+                                         {"11110", -2},    {"1100", -1}, {"1101", 1},
+                                         {"11101", 2},     {"11111", 3}};
+constexpr Codeword vlc3_words[] = {{"0", 0},   {"1100", -3}, {"1110", -2}, {"100", -1},
+                                   {"101", 1}, {"1101", 2},  {"1111", 3}};
+constexpr Codeword vlc4_pairs_words[] = {
+    {"0", zero_pair}, {"10", 0},    {"11000", -4}, {"11100", -3}, {"11010", -2},
+    {"11110", -1},    {"11001", 1}, {"11101", 2},  {"11011", 3},  {"11111", 4}};
+constexpr Codeword vlc4_words[] = {{"0", 0},     {"1000", -4}, {"1100", -3},
+                                   {"1010", -2}, {"1110", -1}, {"1001", 1},
+                                   {"1101", 2},  {"1011", 3},  {"1111", 4}};
+
+static_assert(is_complete_prefix_code(vlc1_pairs_words) && is_complete_prefix_code(vlc1_words) &&
+              is_complete_prefix_code(vlc2_pairs_words) && is_complete_prefix_code(vlc2_words) &&
+              is_complete_prefix_code(vlc3_pairs_words) && is_complete_prefix_code(vlc3_words) &&
+              is_complete_prefix_code(vlc4_pairs_words) && is_complete_prefix_code(vlc4_words));
+
+constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_words);
+constexpr PrefixTable vlc1_table = make_prefix_table(vlc1_words);
+constexpr PrefixTable vlc2_pairs_table = make_prefix_table(vlc2_pairs_words);
+constexpr PrefixTable vlc2_table = make_prefix_table(vlc2_words);
+constexpr PrefixTable vlc3_pairs_table = make_prefix_table(vlc3_pairs_words);
+constexpr PrefixTable vlc3_table = make_prefix_table(vlc3_words);
+constexpr PrefixTable vlc4_pairs_table = make_prefix_table(vlc4_pairs_words);
+constexpr PrefixTable vlc4_table = make_prefix_table(vlc4_words);
+
+// The prefix table of each method code, null for codes that are no prefix-code method.
+constexpr std::array<const PrefixTable*, 32> make_prefix_tables() {
+    std::array<const PrefixTable*, 32> tables{};
+    tables[17] = &vlc1_pairs_table;
+    tables[18] = &vlc1_table;
+    tables[20] = &vlc2_pairs_table;
+    tables[21] = &vlc2_table;
+    tables[23] = &vlc3_pairs_table;
+    tables[24] = &vlc3_table;
+    tables[26] = &vlc4_pairs_table;
+    tables[27] = &vlc4_table;
+    return tables;
+}
+constexpr std::array<const PrefixTable*, 32> prefix_tables = make_prefix_tables();
+
+template <std::size_t N>
+constexpr std::array<std::uint16_t, N> make_group_digits(int base, int digits, int field_bits) {
+    std::array<std::uint16_t, N> table{};
+    int limit = 1;
+    for (int d = 0; d < digits; ++d) limit *= base;
+    for (int g = 0; g < limit; ++g) {
+        int rest = g;
+        int packed = 0;
+        for (int d = 0; d < digits; ++d) {
+            packed |= (rest % base) << (d * field_bits);
+            rest /= base;
+        }
+        table[static_cast<std::size_t>(g)] = static_cast<std::uint16_t>(packed);
+    }
+    return table;
+}
+
+// Eight little-endian bytes as one 64-bit word (compilers turn this into a single load).
+inline std::uint64_t load_le64(const std::uint8_t* p) {
+    std::uint64_t word = 0;
+    for (int i = 0; i < 8; ++i) word |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    return word;
+}
+
+}  // namespace
+
+constexpr std::array<std::uint16_t, 32> group_digits_base3 = make_group_digits<32>(3, 3, 2);
+constexpr std::array<std::uint16_t, 128> group_digits_base5 = make_group_digits<128>(5, 3, 3);
+constexpr std::array<std::uint16_t, 128> group_digits_base11 = make_group_digits<128>(11, 2, 4);
+
+const AcmBlockUnpacker::ColumnDecoder AcmBlockUnpacker::column_decoders[32] = {
+    &AcmBlockUnpacker::decode_zero,          // 0
+    &AcmBlockUnpacker::decode_invalid,       // 1
+    &AcmBlockUnpacker::decode_invalid,       // 2
+    &AcmBlockUnpacker::decode_linear,        // 3
+    &AcmBlockUnpacker::decode_linear,        // 4
+    &AcmBlockUnpacker::decode_linear,        // 5
+    &AcmBlockUnpacker::decode_linear,        // 6
+    &AcmBlockUnpacker::decode_linear,        // 7
+    &AcmBlockUnpacker::decode_linear,        // 8
+    &AcmBlockUnpacker::decode_linear,        // 9
+    &AcmBlockUnpacker::decode_linear,        // 10
+    &AcmBlockUnpacker::decode_linear,        // 11
+    &AcmBlockUnpacker::decode_linear,        // 12
+    &AcmBlockUnpacker::decode_linear,        // 13
+    &AcmBlockUnpacker::decode_linear,        // 14
+    &AcmBlockUnpacker::decode_linear,        // 15
+    &AcmBlockUnpacker::decode_linear,        // 16
+    &AcmBlockUnpacker::decode_prefix,        // 17 vlc1_pairs
+    &AcmBlockUnpacker::decode_prefix,        // 18 vlc1
+    &AcmBlockUnpacker::decode_packed3_5bit,  // 19
+    &AcmBlockUnpacker::decode_prefix,        // 20 vlc2_pairs
+    &AcmBlockUnpacker::decode_prefix,        // 21 vlc2
+    &AcmBlockUnpacker::decode_packed3_7bit,  // 22
+    &AcmBlockUnpacker::decode_prefix,        // 23 vlc3_pairs
+    &AcmBlockUnpacker::decode_prefix,        // 24 vlc3
+    &AcmBlockUnpacker::decode_invalid,       // 25
+    &AcmBlockUnpacker::decode_prefix,        // 26 vlc4_pairs
+    &AcmBlockUnpacker::decode_prefix,        // 27 vlc4
+    &AcmBlockUnpacker::decode_invalid,       // 28
+    &AcmBlockUnpacker::decode_packed2_7bit,  // 29
+    &AcmBlockUnpacker::decode_invalid,       // 30
+    &AcmBlockUnpacker::decode_invalid,       // 31
+};
+
+AcmBlockUnpacker::AcmBlockUnpacker(std::FILE* input_file, std::int32_t level_count,
+                                   std::int32_t row_count)
+    : rows(row_count), columns(std::int32_t{1} << level_count), file(input_file) {}
+
+AcmBlockUnpacker::~AcmBlockUnpacker() = default;
+
+bool AcmBlockUnpacker::allocate_amplitude_table() {
+    amplitude_storage = allocate_array<std::int16_t>(amplitude_entries);
+    if (amplitude_storage == nullptr) return false;
+    amplitude_table = amplitude_storage.get() + amplitude_zero;
+    input = allocate_array<std::uint8_t>(input_size);
+    if (input == nullptr) return false;
+    input_next = input.get();
+    input_end = input.get();
+    return true;
+}
+
+// Reads the next piece of the file into input; false when nothing came.
+bool AcmBlockUnpacker::load_input() {
+    if (input_done) return false;
+    const std::size_t got = std::fread(input.get(), 1, input_size, file);
+    if (got < static_cast<std::size_t>(input_size)) {
+        // A short read is the end of the file or a read error; either way the rest of the
+        // stream reads as zero bytes.
+        if (std::ferror(file) != 0 && read_errno == 0) read_errno = errno != 0 ? errno : EIO;
+        input_done = true;
+    }
+    input_next = input.get();
+    input_end = input.get() + got;
+    return got > 0;
+}
+
+std::uint64_t AcmBlockUnpacker::next_byte() {
+    if (input_next == input_end && !load_input()) return 0;
+    return *input_next++;
+}
+
+// Tops bit_buffer up with whole bytes to at least 56 bits. Only called with bit_count < 16.
+void AcmBlockUnpacker::refill() {
+    if (input_end - input_next >= 8) {
+        const int bytes = (63 - bit_count) >> 3;
+        bit_buffer |= load_le64(input_next) << bit_count;
+        input_next += bytes;
+        bit_count += 8 * bytes;                             // 56 .. 63
+        bit_buffer &= (std::uint64_t{1} << bit_count) - 1;  // drop the part of a byte not taken
+        return;
+    }
+    while (bit_count <= 56) {
+        bit_buffer |= next_byte() << bit_count;
+        bit_count += 8;
+    }
+}
+
+inline void AcmBlockUnpacker::fill_bits(int n) {
+    if (bit_count < n) refill();
+}
+
+inline void AcmBlockUnpacker::drop_bits(int n) {
+    bit_buffer >>= n;
+    bit_count -= n;
+}
+
+// The next n bits (1 .. 16) in the low bits of the result; higher bits are the stream's next.
+inline std::uint32_t AcmBlockUnpacker::get_bits(int n) {
+    fill_bits(n);
+    const auto value = static_cast<std::uint32_t>(bit_buffer);
+    drop_bits(n);
+    return value;
+}
+
+// Entries -2^range_bits .. 2^range_bits - 1 become k * step in 16-bit two's complement. A
+// table that already holds these entries for this step is left as it is.
+void AcmBlockUnpacker::fill_amplitude_table(int range_bits, std::int32_t step) {
+    if (step == table_step && range_bits <= table_range_bits) return;
+    std::int16_t* entry = amplitude_storage.get() + amplitude_zero;
+    const std::int32_t count = std::int32_t{1} << range_bits;
+    const auto step16 = static_cast<std::uint16_t>(step);
+    std::uint16_t value = 0;
+    for (std::int32_t k = 0; k < count; ++k) {
+        entry[k] = static_cast<std::int16_t>(value);
+        value = static_cast<std::uint16_t>(value + step16);
+    }
+    value = 0;
+    for (std::int32_t k = 1; k <= count; ++k) {
+        value = static_cast<std::uint16_t>(value - step16);
+        entry[-k] = static_cast<std::int16_t>(value);
+    }
+    table_step = step;
+    table_range_bits = range_bits;
+}
+
+bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
+    destination = block;
+    const int range_bits = static_cast<int>(get_bits(4) & 15);
+    const auto step = static_cast<std::int32_t>(get_bits(16) & 0xFFFF);
+    fill_amplitude_table(range_bits, step);
+    for (std::int32_t column = 0; column < columns; ++column) {
+        const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+        if (!(this->*column_decoders[code])(column, code)) return false;
+    }
+    return true;
+}
+
+bool AcmBlockUnpacker::decode_zero(std::int32_t column, std::int32_t /*code*/) {
+    std::ptrdiff_t at = column;  // element of row r
+    for (std::int32_t r = 0; r < rows; ++r, at += columns) destination[at] = 0;
+    return true;
+}
+
+bool AcmBlockUnpacker::decode_invalid(std::int32_t /*column*/, std::int32_t /*code*/) {
+    return false;
+}
+
+// Per row a field of code bits holding k + 2^(code-1); k stays inside -32768 .. 32767.
+bool AcmBlockUnpacker::decode_linear(std::int32_t column, std::int32_t code) {
+    const int width = code;
+    const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
+    const std::int16_t* table = amplitude_table - (std::int32_t{1} << (width - 1));
+    std::ptrdiff_t at = column;
+    for (std::int32_t r = 0; r < rows; ++r, at += columns) {
+        fill_bits(width);
+        const auto field = static_cast<std::int32_t>(bit_buffer & mask);
+        drop_bits(width);
+        destination[at] = table[field];
+    }
+    return true;
+}
+
+// One codeword per row, found in the next 5 bits; in the pair methods a lone 0 bit sets two
+// rows (one on the last row).
+bool AcmBlockUnpacker::decode_prefix(std::int32_t column, std::int32_t code) {
+    const PrefixTable& table = *prefix_tables[static_cast<std::size_t>(code)];
+    std::ptrdiff_t at = column;
+    std::int32_t r = 0;
+    while (r < rows) {
+        fill_bits(5);
+        const std::uint8_t entry = table[bit_buffer & 31];
+        drop_bits(entry & 15);
+        const int value = (entry >> 4) - 8;
+        if (value == zero_pair) {
+            destination[at] = 0;
+            if (++r == rows) break;
+            at += columns;
+            destination[at] = 0;
+        } else {
+            destination[at] = amplitude_table[value];
+        }
+        at += columns;
+        ++r;
+    }
+    return true;
+}
+
+// One group value of width bits per values_per_group rows, split into digits of field_bits
+// bits, digit d standing for d - offset. The last group is read whole; digits for rows past
+// the end of the column are ignored.
+bool AcmBlockUnpacker::decode_group(std::int32_t column, int width, int values_per_group,
+                                    int field_bits, int offset, const std::uint16_t* digits) {
+    const std::uint32_t group_mask = (1u << width) - 1;
+    const std::uint32_t field_mask = (1u << field_bits) - 1;
+    std::ptrdiff_t at = column;
+    std::int32_t r = 0;
+    while (r < rows) {
+        std::uint32_t packed = digits[get_bits(width) & group_mask];
+        for (int d = 0; d < values_per_group && r < rows; ++d, ++r, at += columns) {
+            destination[at] = amplitude_table[static_cast<int>(packed & field_mask) - offset];
+            packed >>= field_bits;
+        }
+    }
+    return true;
+}
+
+bool AcmBlockUnpacker::decode_packed3_5bit(std::int32_t column, std::int32_t /*code*/) {
+    return decode_group(column, 5, 3, 2, 1, group_digits_base3.data());
+}
+
+bool AcmBlockUnpacker::decode_packed3_7bit(std::int32_t column, std::int32_t /*code*/) {
+    return decode_group(column, 7, 3, 3, 2, group_digits_base5.data());
+}
+
+bool AcmBlockUnpacker::decode_packed2_7bit(std::int32_t column, std::int32_t /*code*/) {
+    return decode_group(column, 7, 2, 4, 5, group_digits_base11.data());
+}
+
+}  // namespace vellox
