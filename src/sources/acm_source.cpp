@@ -113,11 +113,7 @@ AcmSource::~AcmSource() {
 }
 
 bool AcmSource::open(bool report) {
-    file = std::fopen(file_name.c_str(), "rb");
-    if (file == nullptr) {
-        if (report) print_system_error(file_name.c_str());
-        return false;
-    }
+    if (!open_file(report)) return false;
     std::uint8_t bytes[acm_header_size] = {};
     const std::size_t got = std::fread(bytes, 1, acm_header_size, file);
     if (got < static_cast<std::size_t>(acm_header_size) && std::ferror(file) != 0) {
@@ -144,13 +140,17 @@ bool AcmSource::open(bool report) {
     rows = header.subblocks();
     block_size = rows << levels;  // at most 4095 << 15
 
+    // The file is an ACM file: when its memory cannot be had, detection must not go on and
+    // read it as raw samples.
     block = allocate_array<std::int32_t>(block_size);
-    if (block == nullptr) return false;
-    unpacker = make_object<AcmBlockUnpacker>(file, levels, rows);
-    if (unpacker == nullptr || !unpacker->allocate_amplitude_table()) return false;
-    synthesis = make_object<SubbandSynthesis>(levels);
-    if (synthesis == nullptr || !synthesis->allocate_state()) return false;
-    return true;
+    unpacker = block == nullptr ? nullptr : make_object<AcmBlockUnpacker>(file, levels, rows);
+    if (unpacker != nullptr && unpacker->allocate_amplitude_table()) {
+        synthesis = make_object<SubbandSynthesis>(levels);
+        if (synthesis != nullptr && synthesis->allocate_state()) return true;
+    }
+    print_error("Cannot allocate memory", nullptr);
+    refused = true;
+    return false;
 }
 
 std::int32_t AcmSource::read(std::int16_t* buffer, std::int32_t count) {

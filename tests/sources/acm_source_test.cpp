@@ -179,7 +179,7 @@ TEST(AcmSource, RejectsWhatIsNoAcmStream) {
 
     AcmSource directory(testing::TempDir().c_str());
     EXPECT_FALSE(open_with_stderr(directory, false).first);
-    EXPECT_NE(directory.read_error(), 0);
+    EXPECT_TRUE(directory.was_refused());
 }
 
 TEST(AcmSource, RefusesSampleCountsBeyondInt32WhateverTheReportFlag) {
@@ -198,13 +198,16 @@ TEST(AcmSource, RefusesSampleCountsBeyondInt32WhateverTheReportFlag) {
     EXPECT_EQ(read_samples(fits, 5), (Samples{0, 0, 0, 0, 0}));
 }
 
-TEST(AcmSource, EveryFailingAllocationFailsTheOpenQuietly) {
+TEST(AcmSource, EveryFailingAllocationFailsTheOpenAndStopsDetection) {
     TempFile file(acm_file_bytes(4, 1, 2, {0x31, 0x00, 0x60, 0x6B}));
     // block, unpacker, amplitude table, read buffer, synthesis, carried state
     for (int n = 1; n <= 6; ++n) {
         auto source = std::make_unique<AcmSource>(file.name());
         fail_allocation_number(n);
-        EXPECT_EQ(open_with_stderr(*source, true), std::make_pair(false, std::string())) << n;
+        EXPECT_EQ(open_with_stderr(*source, false),
+                  std::make_pair(false, std::string("Error: Cannot allocate memory\n")))
+            << n;
+        EXPECT_TRUE(source->was_refused());
         fail_allocation_number(0);
     }
     AcmSource source(file.name());
