@@ -56,12 +56,11 @@ void BitWriter::finish_bits() {
     if (pending > 0) {
         // The bits above pending are 0, so a last partial byte of zeros is held like a
         // whole zero byte and never written.
-        const auto word = static_cast<std::uint32_t>(accumulator);
         const int whole_bytes = pending / 8;
-        if (word == 0) {
+        if (accumulator == 0) {
             held_zeros += whole_bytes;
         } else {
-            const int used = append_word(word);
+            const int used = append_word(accumulator);
             held_zeros = whole_bytes > used ? whole_bytes - used : 0;
         }
         accumulator = 0;

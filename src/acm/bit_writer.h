@@ -15,8 +15,8 @@ namespace vellox {
 // of a file as zero bits, so the file decodes the same and is shorter.
 class BitWriter {
 public:
-    // Widest put_bits: pending stays below 32 between calls, so 32 more bits still fit the
-    // 64-bit accumulator.
+    // Widest put_bits: a put completes at most one 64-bit word of the accumulator, and
+    // what is left of it (at most 32 bits) starts the next.
     static constexpr int max_bits_per_call = 32;
     // Bytes gathered before one fwrite.
     static constexpr std::int64_t buffer_size = 64 * 1024;
@@ -34,15 +34,18 @@ public:
     void put_bits(std::uint32_t value, int n) {
         assert(n >= 1 && n <= max_bits_per_call);
         assert(buffer != nullptr && !finished);
-        const std::uint64_t mask = (std::uint64_t{1} << n) - 1;
-        accumulator |= (value & mask) << pending;
-        pending += n;
+        const std::uint64_t bits = value & ((std::uint64_t{1} << n) - 1);
+        accumulator |= bits << pending;  // the bits that do not fit are lost here
         bits_put += n;
-        if (pending >= 32) {
-            put_word(static_cast<std::uint32_t>(accumulator));
-            accumulator >>= 32;
-            pending -= 32;
+        const int total = pending + n;
+        if (total < 64) {
+            pending = total;
+            return;
         }
+        put_word(accumulator);
+        // total >= 64 means pending >= 32: the shift is 1 .. 32 bits.
+        accumulator = bits >> (64 - pending);
+        pending = total - 64;
     }
 
     // Ends the stream: writes what is left except the trailing zero bytes, then flushes the
@@ -66,27 +69,24 @@ public:
     int write_error() const { return write_errno; }
 
 private:
-    // Four whole bytes of the stream, the first in the low byte.
-    void put_word(std::uint32_t word) {
+    // Eight whole bytes of the stream, the first in the low byte.
+    void put_word(std::uint64_t word) {
         if (word == 0) {
-            held_zeros += 4;
+            held_zeros += 8;
             return;
         }
         // The zero bytes at the top of the word end the stream so far: hold them back.
-        held_zeros = 4 - append_word(word);
+        held_zeros = 8 - append_word(word);
     }
 
     // Appends the held zeros and then the bytes of word (not 0) up to its last non-zero byte
     // to the buffer; returns the number of bytes of word appended.
-    int append_word(std::uint32_t word) {
+    int append_word(std::uint64_t word) {
         if (held_zeros != 0) write_held_zeros();
-        if (fill > buffer_size - 4) flush_buffer();
+        if (fill > buffer_size - 8) flush_buffer();
         std::uint8_t* p = buffer.get() + fill;
-        p[0] = static_cast<std::uint8_t>(word);
-        p[1] = static_cast<std::uint8_t>(word >> 8);
-        p[2] = static_cast<std::uint8_t>(word >> 16);
-        p[3] = static_cast<std::uint8_t>(word >> 24);
-        const int used = 4 - __builtin_clz(word) / 8;
+        for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(word >> (8 * i));
+        const int used = 8 - __builtin_clzll(word) / 8;
         fill += used;
         return used;
     }
@@ -98,7 +98,7 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer;  // buffer_size bytes waiting for the file
     std::int64_t fill = 0;                   // bytes in use at the start of buffer
     std::uint64_t accumulator = 0;           // pending bits, the next one in bit 0; above them 0
-    int pending = 0;                 // # of valid bits in accumulator, 0 .. 31 between calls
+    int pending = 0;                 // # of valid bits in accumulator, 0 .. 63 between calls
     std::int64_t held_zeros = 0;     // zero bytes held back behind the buffer's bytes
     std::int64_t bytes_flushed = 0;  // bytes the file accepted
     std::int64_t bits_put = 0;       // bits put since construction

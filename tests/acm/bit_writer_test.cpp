@@ -85,16 +85,24 @@ TEST(BitWriter, AllZeroStreamWritesNothing) {
 }
 
 TEST(BitWriter, NineHeldZeroBytesAreWrittenBeforeTheNextByte) {
+    {
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        for (int i = 0; i < 9; ++i) out.writer.put_bits(0, 8);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.writer.held_zero_bytes(), 9);
+        EXPECT_EQ(out.writer.bytes_written(), 0);
+    }
     WriterOnFile out;
     ASSERT_TRUE(out.writer.init());
     for (int i = 0; i < 9; ++i) out.writer.put_bits(0, 8);
-    EXPECT_EQ(out.writer.held_zero_bytes(), 8);  // the ninth is still in the accumulator
     out.writer.put_bits(0x7F, 8);
     out.writer.finish_bits();
     Bytes expected(9, 0);
     expected.push_back(0x7F);
     EXPECT_EQ(out.contents(), expected);
     EXPECT_EQ(out.writer.bytes_written(), 10);
+    EXPECT_EQ(out.writer.held_zero_bytes(), 0);
 }
 
 TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
@@ -131,10 +139,17 @@ TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
 }
 
 TEST(BitWriter, FullWidthPutsAreWrittenLowestByteFirst) {
+    {
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        out.writer.put_bits(0x00120034, 32);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.contents(), (Bytes{0x34, 0x00, 0x12}));
+        EXPECT_EQ(out.writer.held_zero_bytes(), 1);
+    }
     WriterOnFile out;
     ASSERT_TRUE(out.writer.init());
     out.writer.put_bits(0x00120034, 32);
-    EXPECT_EQ(out.writer.held_zero_bytes(), 1);
     out.writer.put_bits(5, 3);  // a partial byte between full-width puts
     out.writer.put_bits(0x89ABCDEF, 32);
     out.writer.finish_bits();
