@@ -116,24 +116,21 @@ struct ColumnStats {
     std::int32_t pairs = 0;  // zero_pair symbols a pair method writes
 };
 
+// A pair method writes one zero_pair for every second zero of a run of zeros, and one more
+// for a run of odd length at the end of the column, whose last zero pairs with the extra
+// zero row. Counted without branches, as the rows come.
 ColumnStats count_column(const Column& column) {
     ColumnStats stats;
-    std::int32_t i = 0;
-    while (i < column.rows) {
+    std::int32_t run = 0;  // zeros so far in the current run
+    for (std::int32_t i = 0; i < column.rows; ++i) {
         const std::int32_t k = column.at(i);
-        if (k != 0) {
-            stats.ones += (k == 1 || k == -1) ? 1 : 0;
-            ++i;
-        } else if (column.at(i + 1) != 0) {
-            ++stats.zeros;
-            ++i;
-        } else {
-            // A zero pair; a zero in the last row pairs with the extra zero row.
-            ++stats.pairs;
-            stats.zeros += (i + 1 < column.rows) ? 2 : 1;
-            i += 2;
-        }
+        const std::int32_t zero = k == 0 ? 1 : 0;
+        run = (run + 1) * zero;
+        stats.zeros += zero;
+        stats.pairs += zero & ~run & 1;
+        stats.ones += (static_cast<std::uint32_t>(k + 1) <= 2 ? 1 : 0) - zero;
     }
+    stats.pairs += run & 1;
     return stats;
 }
 
@@ -247,7 +244,18 @@ void BlockPacker::pack_block(const std::int16_t* values) {
     std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
     const std::int32_t step = choose_step();
     quantize_block(step);
-    for (std::int32_t j = 0; j < columns; ++j) code_column(j);
+    std::int32_t j = 0;
+    while (j < columns) {
+        // A run of zero columns is a run of zero method codes, put six at a time.
+        std::int32_t zero_columns = 0;
+        while (j < columns && max_magnitude.get()[j] == 0) {
+            ++zero_columns;
+            ++j;
+        }
+        for (; zero_columns >= 6; zero_columns -= 6) writer->put_bits(0, 6 * method_width);
+        if (zero_columns > 0) writer->put_bits(0, zero_columns * method_width);
+        if (j < columns) code_column(j++);
+    }
 }
 
 bool BlockPacker::finish() {
@@ -272,20 +280,29 @@ std::int32_t BlockPacker::choose_step() {
             bottom[j] = std::min(bottom[j], row[j]);
         }
     }
+    std::int32_t* magnitude = max_magnitude.get();
     for (std::int32_t j = 0; j < columns; ++j) {
-        max_magnitude[j] = std::max<std::int32_t>(top[j], -std::int32_t{bottom[j]});
+        magnitude[j] = std::max<std::int32_t>(top[j], -std::int32_t{bottom[j]});
     }
 
-    // The greatest common divisor of all magnitudes; once it is 1 no value can change it.
+    // The greatest common divisor of all magnitudes. Once it is 1 no value can change it,
+    // and runs of zeros (gcd(g, 0) = g) are passed over a chunk at a time.
+    constexpr std::int64_t chunk = 16;
     std::uint32_t divisor = 0;
     const std::int16_t* values = block.get();
-    for (std::int32_t e = 0; e < block_size && divisor != 1; ++e) {
-        const std::int32_t v = values[e];
-        auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
-        while (a != 0) {
-            const std::uint32_t r = divisor % a;
-            divisor = a;
-            a = r;
+    for (std::int64_t start = 0; start < block_size && divisor != 1; start += chunk) {
+        const std::int64_t end = std::min<std::int64_t>(start + chunk, block_size);
+        int any = 0;
+        for (std::int64_t e = start; e < end; ++e) any |= values[e];
+        if (any == 0) continue;
+        for (std::int64_t e = start; e < end; ++e) {
+            const std::int32_t v = values[e];
+            auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
+            while (a != 0) {
+                const std::uint32_t r = divisor % a;
+                divisor = a;
+                a = r;
+            }
         }
     }
     const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
@@ -324,25 +341,31 @@ bool BlockPacker::step_fits(std::int32_t step) const {
 
 double BlockPacker::estimate_bits(std::int32_t step) const {
     const Reciprocal divide_by_step(step);
+    const std::int32_t* magnitude = max_magnitude.get();
+    const std::int16_t* positive = max_positive.get();
     double sum = 0.0;
     for (std::int32_t j = 0; j < columns; ++j) {
-        sum += bits_per_value(divide_by_step.divide(max_magnitude[j]),
-                              divide_by_step.divide(max_positive[j]));
+        sum +=
+            bits_per_value(divide_by_step.divide(magnitude[j]), divide_by_step.divide(positive[j]));
     }
     return sum * static_cast<double>(rows);
 }
 
 void BlockPacker::quantize_block(std::int32_t step) {
+    assert(step >= 1 && step <= 32769);  // so the 16-bit field holds it
     // Division truncates toward zero, so it keeps the order of values of one sign: the
     // column maxima of the coded integers are those of the values divided by the step.
     const Reciprocal divide_by_step(step);
+    std::int32_t* magnitude = max_magnitude.get();
+    std::int16_t* top = max_positive.get();
+    const std::int16_t* bottom = min_negative.get();
     std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others
     for (std::int32_t j = 0; j < columns; ++j) {
-        const std::int32_t positive = divide_by_step.divide(max_positive[j]);
-        const std::int32_t negative = divide_by_step.divide(-std::int32_t{min_negative[j]});
+        const std::int32_t positive = divide_by_step.divide(top[j]);
+        const std::int32_t negative = divide_by_step.divide(-std::int32_t{bottom[j]});
         range_needed = std::max(range_needed, std::max(positive + 1, negative));
-        max_magnitude[j] = divide_by_step.divide(max_magnitude[j]);
-        max_positive[j] = static_cast<std::int16_t>(positive);
+        magnitude[j] = divide_by_step.divide(magnitude[j]);
+        top[j] = static_cast<std::int16_t>(positive);
     }
     if (step != 1) {
         std::int16_t* values = block.get();
@@ -360,8 +383,8 @@ void BlockPacker::quantize_block(std::int32_t step) {
 void BlockPacker::code_column(std::int32_t j) {
     BitWriter& out = *writer;
     const Column column{block.get() + j, columns, rows};
-    const std::int32_t a = max_magnitude[j];
-    const std::int32_t b = max_positive[j];
+    const std::int32_t a = max_magnitude.get()[j];
+    const std::int32_t b = max_positive.get()[j];
     if (a == 0) {
         put_method(out, ColumnMethod::zero);
         return;
