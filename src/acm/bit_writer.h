@@ -35,7 +35,7 @@ public:
         assert(n >= 1 && n <= max_bits_per_call);
         assert(buffer != nullptr && !finished);
         const std::uint64_t bits = value & ((std::uint64_t{1} << n) - 1);
-        accumulator |= bits << pending;  // the bits that do not fit are lost here
+        accumulator |= bits << pending;  // bits past bit 63 are taken up again below
         bits_put += n;
         const int total = pending + n;
         if (total < 64) {
