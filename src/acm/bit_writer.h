@@ -2,8 +2,108 @@
 // BitWriter: appends fields least significant bit first and hands whole bytes to the file,
 // holding back runs of zero bytes until a non-zero byte follows.
 
+#include <cassert>  // assert
+#include <cstdint>  // std::uint8_t, std::uint32_t, std::uint64_t, std::int64_t
+#include <cstdio>   // std::FILE
+#include <memory>   // std::unique_ptr
+
 namespace vellox {
 
-class BitWriter {};
+// The stream so far is, in order: the bytes already in the file, the bytes waiting in the
+// output buffer, held_zero_bytes() zero bytes, then the pending bits of the accumulator.
+// Zero bytes at the very end of the stream are never written: a reader takes the missing end
+// of a file as zero bits, so the file decodes the same and is shorter.
+class BitWriter {
+public:
+    // Widest put_bits: a put completes at most one 64-bit word of the accumulator, and
+    // what is left of it (at most 32 bits) starts the next.
+    static constexpr int max_bits_per_call = 32;
+    // Bytes gathered before one fwrite.
+    static constexpr std::int64_t buffer_size = 64 * 1024;
+
+    explicit BitWriter(std::FILE* file);  // file: borrowed, positioned where the stream starts
+
+    BitWriter(const BitWriter&) = delete;
+    BitWriter& operator=(const BitWriter&) = delete;
+
+    // Allocates the output buffer.
+    [[nodiscard]] bool init();
+
+    // Appends the low n bits of value (n: 1 .. max_bits_per_call), least significant first;
+    // the bits of value above n are ignored.
+    void put_bits(std::uint32_t value, int n) {
+        assert(n >= 1 && n <= max_bits_per_call);
+        assert(buffer != nullptr && !finished);
+        const std::uint64_t bits = value & ((std::uint64_t{1} << n) - 1);
+        accumulator |= bits << pending;  // bits past bit 63 are taken up again below
+        bits_put += n;
+        const int total = pending + n;
+        if (total < 64) {
+            pending = total;
+            return;
+        }
+        put_word(accumulator);
+        // total >= 64 means pending >= 32: the shift is 1 .. 32 bits.
+        accumulator = bits >> (64 - pending);
+        pending = total - 64;
+    }
+
+    // Ends the stream: writes what is left except the trailing zero bytes, then flushes the
+    // file. No bits may be put afterwards; a second call does nothing.
+    void finish_bits();
+
+    // Bytes of the stream handed to the file or waiting in the buffer for it. After
+    // finish_bits without a write error, the number of bytes in the file behind its start.
+    std::int64_t bytes_written() const {
+        return write_errno == 0 ? bytes_flushed + fill : bytes_flushed;
+    }
+
+    // Bits put so far, written or not.
+    std::int64_t bits_written() const { return bits_put; }
+
+    // Zero bytes of the stream that wait for a non-zero byte (never written at the end).
+    std::int64_t held_zero_bytes() const { return held_zeros; }
+
+    // errno of the first failed write or flush, 0 when none failed. The first failure is
+    // sticky: nothing is written after it.
+    int write_error() const { return write_errno; }
+
+private:
+    // Eight whole bytes of the stream, the first in the low byte.
+    void put_word(std::uint64_t word) {
+        if (word == 0) {
+            held_zeros += 8;
+            return;
+        }
+        // The zero bytes at the top of the word end the stream so far: hold them back.
+        held_zeros = 8 - append_word(word);
+    }
+
+    // Appends the held zeros and then the bytes of word (not 0) up to its last non-zero byte
+    // to the buffer; returns the number of bytes of word appended.
+    int append_word(std::uint64_t word) {
+        if (held_zeros != 0) write_held_zeros();
+        if (fill > buffer_size - 8) flush_buffer();
+        std::uint8_t* p = buffer.get() + fill;
+        for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(word >> (8 * i));
+        const int used = 8 - __builtin_clzll(word) / 8;
+        fill += used;
+        return used;
+    }
+
+    void write_held_zeros();  // moves the held zero bytes into the buffer
+    void flush_buffer();      // hands the buffer to the file
+
+    std::FILE* file;                         // borrowed
+    std::unique_ptr<std::uint8_t[]> buffer;  // buffer_size bytes waiting for the file
+    std::int64_t fill = 0;                   // bytes in use at the start of buffer
+    std::uint64_t accumulator = 0;           // pending bits, the next one in bit 0; above them 0
+    int pending = 0;                 // # of valid bits in accumulator, 0 .. 63 between calls
+    std::int64_t held_zeros = 0;     // zero bytes held back behind the buffer's bytes
+    std::int64_t bytes_flushed = 0;  // bytes the file accepted
+    std::int64_t bits_put = 0;       // bits put since construction
+    int write_errno = 0;             // errno of the first failed write; 0: none
+    bool finished = false;           // finish_bits has run
+};
 
 }  // namespace vellox

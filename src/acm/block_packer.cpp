@@ -1,29 +1,452 @@
-// Block quantizer, bit budget and column coders. (Not written yet.)
+// Block quantizer with its bit budget search, and the column coders that write each column of
+// coded integers with the cheapest of the fixed methods.
 
 #include "acm/block_packer.h"
 
+#include <algorithm>  // std::fill, std::max, std::min
+#include <cassert>    // assert
+#include <cstddef>    // std::ptrdiff_t, std::size_t
+#include <cstring>    // std::memcpy
+
+#include "acm/acm_format.h"
 #include "acm/bit_writer.h"
+#include "common/alloc.h"
 
 namespace vellox {
 
+namespace {
+
+// Smallest n with (1 << n) >= m, for m in 1 .. 2^31.
+int ceil_log2(std::uint32_t m) { return m <= 1 ? 0 : 32 - __builtin_clz(m - 1); }
+
+// Truncating division of a magnitude (0 .. 32768) by a step (1 .. 2^24) as a multiplication.
+// With factor = floor(2^40 / step) + 1 = (2^40 + e) / step, 0 < e <= step, the product
+// a * factor / 2^40 exceeds a / step by a * e / (step * 2^40) < 1 / step, which never reaches
+// the next integer: the result is exactly a / step.
+class Reciprocal {
+public:
+    explicit Reciprocal(std::int32_t step)
+        : factor((std::uint64_t{1} << 40) / static_cast<std::uint64_t>(step) + 1) {
+        assert(step >= 1 && step <= (1 << 24));
+    }
+    std::int32_t divide(std::int32_t magnitude) const {
+        assert(magnitude >= 0 && magnitude <= 32768);
+        return static_cast<std::int32_t>((static_cast<std::uint64_t>(magnitude) * factor) >> 40);
+    }
+
+private:
+    std::uint64_t factor;  // 2^40 / step, rounded up past it
+};
+
+// Estimated bits per value of a column whose coded integers reach the magnitude a and the
+// positive value b (b <= a): the cost of the dense method the column coder would fall back
+// to. For a = 0 .. 5; a = 4 costs 3.5 instead when b is 4.
+constexpr double small_column_bits[6] = {0.0, 5.0 / 3.0, 7.0 / 3.0, 3.0, 3.0, 3.5};
+
+// Width of a linear column whose coded integers reach the magnitude a and the positive
+// value b: the least w with -(1 << (w-1)) .. (1 << (w-1)) - 1 holding them, 4 .. 16 for a >= 6.
+int linear_width(std::int32_t a, std::int32_t b) {
+    return ceil_log2(static_cast<std::uint32_t>(std::max(a, b + 1))) + 1;
+}
+
+double bits_per_value(std::int32_t a, std::int32_t b) {
+    if (a < 6) return (a == 4 && b > 3) ? 3.5 : small_column_bits[a];
+    return static_cast<double>(linear_width(a, b));
+}
+
+// One codeword: the bit pattern read least significant bit first, and its length.
+struct Codeword {
+    std::uint8_t value;
+    std::uint8_t length;
+};
+
+// A prefix-code method: its code, whether it has the one-bit zero_pair symbol (0), its
+// largest magnitude m and the codewords of k = -m .. m.
+struct PrefixCode {
+    ColumnMethod method;
+    bool has_pairs;
+    int largest;
+    Codeword words[9];
+};
+
+constexpr PrefixCode vlc1_pairs_code = {
+    ColumnMethod::vlc1_pairs, true, 1, {{3, 3}, {1, 2}, {7, 3}}};
+constexpr PrefixCode vlc1_code = {ColumnMethod::vlc1, false, 1, {{1, 2}, {0, 1}, {3, 2}}};
+constexpr PrefixCode vlc2_pairs_code = {
+    ColumnMethod::vlc2_pairs, true, 2, {{3, 4}, {7, 4}, {1, 2}, {11, 4}, {15, 4}}};
+constexpr PrefixCode vlc2_code = {
+    ColumnMethod::vlc2, false, 2, {{1, 3}, {3, 3}, {0, 1}, {5, 3}, {7, 3}}};
+constexpr PrefixCode vlc3_pairs_code = {
+    ColumnMethod::vlc3_pairs,
+    true,
+    3,
+    {{7, 5}, {15, 5}, {3, 4}, {1, 2}, {11, 4}, {23, 5}, {31, 5}}};
+constexpr PrefixCode vlc3_code = {
+    ColumnMethod::vlc3, false, 3, {{3, 4}, {7, 4}, {1, 3}, {0, 1}, {5, 3}, {11, 4}, {15, 4}}};
+constexpr PrefixCode vlc4_pairs_code = {
+    ColumnMethod::vlc4_pairs,
+    true,
+    4,
+    {{3, 5}, {7, 5}, {11, 5}, {15, 5}, {1, 2}, {19, 5}, {23, 5}, {27, 5}, {31, 5}}};
+constexpr PrefixCode vlc4_code = {
+    ColumnMethod::vlc4,
+    false,
+    4,
+    {{1, 4}, {3, 4}, {5, 4}, {7, 4}, {0, 1}, {9, 4}, {11, 4}, {13, 4}, {15, 4}}};
+
+// Group offsets: the lowest coded integer of each place moved to digit 0.
+constexpr std::int32_t packed3_5bit_offset = 1 + 3 + 9;
+constexpr std::int32_t packed3_7bit_offset = 2 + 10 + 50;
+constexpr std::int32_t packed2_7bit_offset = 5 + 55;
+
+// A column of the block: rows coded integers stride elements apart, followed by two zeros
+// at the same stride.
+struct Column {
+    const std::int16_t* first;
+    std::ptrdiff_t stride;
+    std::int32_t rows;
+
+    std::int32_t at(std::int32_t row) const { return first[row * stride]; }
+};
+
+// Counts of one column for the method decision.
+struct ColumnStats {
+    std::int32_t ones = 0;   // rows holding 1 or -1
+    std::int32_t zeros = 0;  // rows holding 0
+    std::int32_t pairs = 0;  // zero_pair symbols a pair method writes
+};
+
+// A pair method writes one zero_pair for every second zero of a run of zeros, and one more
+// for a run of odd length at the end of the column, whose last zero pairs with the extra
+// zero row. Counted without branches, as the rows come.
+ColumnStats count_column(const Column& column) {
+    ColumnStats stats;
+    std::int32_t run = 0;  // zeros so far in the current run
+    for (std::int32_t i = 0; i < column.rows; ++i) {
+        const std::int32_t k = column.at(i);
+        const std::int32_t zero = k == 0 ? 1 : 0;
+        run = (run + 1) * zero;
+        stats.zeros += zero;
+        stats.pairs += zero & ~run & 1;
+        stats.ones += (static_cast<std::uint32_t>(k + 1) <= 2 ? 1 : 0) - zero;
+    }
+    stats.pairs += run & 1;
+    return stats;
+}
+
+void put_method(BitWriter& out, ColumnMethod method) {
+    out.put_bits(static_cast<std::uint32_t>(method), method_width);
+}
+
+void put_prefix_coded(BitWriter& out, const PrefixCode& code, const Column& column) {
+    put_method(out, code.method);
+    const Codeword* words = code.words + code.largest;  // indexed by k
+    std::int32_t i = 0;
+    if (code.has_pairs) {
+        while (i < column.rows) {
+            const std::int32_t k = column.at(i);
+            if (k == 0 && column.at(i + 1) == 0) {
+                out.put_bits(0, 1);
+                i += 2;
+            } else {
+                out.put_bits(words[k].value, words[k].length);
+                ++i;
+            }
+        }
+    } else {
+        for (; i < column.rows; ++i) {
+            const Codeword& word = words[column.at(i)];
+            out.put_bits(word.value, word.length);
+        }
+    }
+}
+
+// Linear columns of width w (3 .. 16): k + 2^(w-1) in w bits per row, two rows per put.
+void put_linear(BitWriter& out, int w, const Column& column) {
+    out.put_bits(static_cast<std::uint32_t>(w), method_width);
+    const std::int32_t offset = std::int32_t{1} << (w - 1);
+    std::int32_t i = 0;
+    for (; i + 1 < column.rows; i += 2) {
+        const auto u0 = static_cast<std::uint32_t>(column.at(i) + offset);
+        const auto u1 = static_cast<std::uint32_t>(column.at(i + 1) + offset);
+        out.put_bits(u0 | (u1 << w), 2 * w);
+    }
+    if (i < column.rows) out.put_bits(static_cast<std::uint32_t>(column.at(i) + offset), w);
+}
+
+// Rows past the last read as 0 from the extra zero rows.
+void put_packed3_5bit(BitWriter& out, const Column& column) {
+    put_method(out, ColumnMethod::packed3_5bit);
+    for (std::int32_t i = 0; i < column.rows; i += 3) {
+        const std::int32_t group =
+            column.at(i) + 3 * column.at(i + 1) + 9 * column.at(i + 2) + packed3_5bit_offset;
+        out.put_bits(static_cast<std::uint32_t>(group), 5);
+    }
+}
+
+void put_packed3_7bit(BitWriter& out, const Column& column) {
+    put_method(out, ColumnMethod::packed3_7bit);
+    for (std::int32_t i = 0; i < column.rows; i += 3) {
+        const std::int32_t group =
+            column.at(i) + 5 * column.at(i + 1) + 25 * column.at(i + 2) + packed3_7bit_offset;
+        out.put_bits(static_cast<std::uint32_t>(group), 7);
+    }
+}
+
+void put_packed2_7bit(BitWriter& out, const Column& column) {
+    put_method(out, ColumnMethod::packed2_7bit);
+    for (std::int32_t i = 0; i < column.rows; i += 2) {
+        const std::int32_t group = column.at(i) + 11 * column.at(i + 1) + packed2_7bit_offset;
+        out.put_bits(static_cast<std::uint32_t>(group), 7);
+    }
+}
+
+}  // namespace
+
 BlockPacker::BlockPacker(std::FILE* output, std::int32_t column_count, std::int32_t row_count,
                          std::int32_t budget)
-    : file(output),
-      columns(column_count),
-      rows(row_count),
-      block_size(row_count * column_count),
-      bit_budget(budget) {}
+    : file(output), columns(column_count), rows(row_count), block_size(0), bit_budget(budget) {
+    const std::int64_t size = std::int64_t{row_count} * column_count;
+    if (size <= INT32_MAX && size >= 0) block_size = static_cast<std::int32_t>(size);
+}
 
-BlockPacker::~BlockPacker() = default;
+BlockPacker::~BlockPacker() {
+    if (writer) writer->finish_bits();
+}
 
-bool BlockPacker::init() { return false; }
+bool BlockPacker::init() {
+    // The block with its two extra rows must be indexable by int32.
+    if (columns < 1 || rows < 1) return false;
+    const std::int64_t buffer_values = (std::int64_t{rows} + 2) * columns;
+    if (buffer_values > INT32_MAX) return false;
 
-void BlockPacker::pack_block(const std::int16_t* /*values*/) {}
+    // Zero-filled, so the two extra rows start and stay 0.
+    block = allocate_array<std::int16_t>(buffer_values);
+    if (!block) return false;
+    writer = make_object<BitWriter>(file);
+    if (!writer) return false;
+    if (!writer->init()) {
+        writer.reset();
+        return false;
+    }
+    max_magnitude = allocate_array<std::int32_t>(columns);
+    if (!max_magnitude) return false;
+    max_positive = allocate_array<std::int16_t>(columns);
+    if (!max_positive) return false;
+    min_negative = allocate_array<std::int16_t>(columns);
+    return min_negative != nullptr;
+}
 
-bool BlockPacker::finish() { return false; }
+void BlockPacker::pack_block(const std::int16_t* values) {
+    assert(writer && min_negative);
+    // After a failed write nothing reaches the file any more; finish reports the failure.
+    if (writer->write_error() != 0) return;
+    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    const std::int32_t step = choose_step();
+    quantize_block(step);
+    std::int32_t j = 0;
+    while (j < columns) {
+        // A run of zero columns is a run of zero method codes, put six at a time.
+        std::int32_t zero_columns = 0;
+        while (j < columns && max_magnitude.get()[j] == 0) {
+            ++zero_columns;
+            ++j;
+        }
+        for (; zero_columns >= 6; zero_columns -= 6) writer->put_bits(0, 6 * method_width);
+        if (zero_columns > 0) writer->put_bits(0, zero_columns * method_width);
+        if (j < columns) code_column(j++);
+    }
+}
 
-std::int64_t BlockPacker::bytes_written() const { return 0; }
+bool BlockPacker::finish() {
+    if (!writer) return false;
+    writer->finish_bits();
+    return writer->write_error() == 0;
+}
 
-int BlockPacker::write_error() const { return 0; }
+std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
+
+int BlockPacker::write_error() const { return writer ? writer->write_error() : 0; }
+
+std::int32_t BlockPacker::choose_step() {
+    std::int16_t* top = max_positive.get();
+    std::int16_t* bottom = min_negative.get();
+    std::fill(top, top + columns, std::int16_t{0});
+    std::fill(bottom, bottom + columns, std::int16_t{0});
+    const std::int16_t* row = block.get();
+    for (std::int32_t i = 0; i < rows; ++i, row += columns) {
+        for (std::int32_t j = 0; j < columns; ++j) {
+            top[j] = std::max(top[j], row[j]);
+            bottom[j] = std::min(bottom[j], row[j]);
+        }
+    }
+    std::int32_t* magnitude = max_magnitude.get();
+    for (std::int32_t j = 0; j < columns; ++j) {
+        magnitude[j] = std::max<std::int32_t>(top[j], -std::int32_t{bottom[j]});
+    }
+
+    // The greatest common divisor of all magnitudes. Once it is 1 no value can change it,
+    // and runs of zeros (gcd(g, 0) = g) are passed over a chunk at a time.
+    constexpr std::int64_t chunk = 16;
+    std::uint32_t divisor = 0;
+    const std::int16_t* values = block.get();
+    for (std::int64_t start = 0; start < block_size && divisor != 1; start += chunk) {
+        const std::int64_t end = std::min<std::int64_t>(start + chunk, block_size);
+        int any = 0;
+        for (std::int64_t e = start; e < end; ++e) any |= values[e];
+        if (any == 0) continue;
+        for (std::int64_t e = start; e < end; ++e) {
+            const std::int32_t v = values[e];
+            auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
+            while (a != 0) {
+                const std::uint32_t r = divisor % a;
+                divisor = a;
+                a = r;
+            }
+        }
+    }
+    const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
+
+    // A budget below -1 cannot be met by any step; it is taken as no limit like -1.
+    if (bit_budget < 0 || step_fits(first_step)) return first_step;
+
+    // Probe upward with doubling increments: first_step + 16, + 48, + 112, ... Every step
+    // above the block's largest magnitude fits (it estimates 0 bits), so probes stay below
+    // 2^17 and the result below 32770.
+    std::int32_t last_unfit = first_step;
+    std::int32_t increment = 16;
+    while (!step_fits(last_unfit + increment)) {
+        last_unfit += increment;
+        increment *= 2;
+    }
+    // The smallest fitting step between, by binary search.
+    std::int32_t first = last_unfit + 1;
+    std::int32_t count = increment - 1;
+    while (count > 0) {
+        const std::int32_t half = count / 2;
+        const std::int32_t mid = first + half;
+        if (!step_fits(mid)) {
+            first = mid + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return first;
+}
+
+bool BlockPacker::step_fits(std::int32_t step) const {
+    return estimate_bits(step) <= static_cast<double>(bit_budget);
+}
+
+double BlockPacker::estimate_bits(std::int32_t step) const {
+    const Reciprocal divide_by_step(step);
+    const std::int32_t* magnitude = max_magnitude.get();
+    const std::int16_t* positive = max_positive.get();
+    double sum = 0.0;
+    for (std::int32_t j = 0; j < columns; ++j) {
+        sum +=
+            bits_per_value(divide_by_step.divide(magnitude[j]), divide_by_step.divide(positive[j]));
+    }
+    return sum * static_cast<double>(rows);
+}
+
+void BlockPacker::quantize_block(std::int32_t step) {
+    assert(step >= 1 && step <= 32769);  // so the 16-bit field holds it
+    // Division truncates toward zero, so it keeps the order of values of one sign: the
+    // column maxima of the coded integers are those of the values divided by the step.
+    const Reciprocal divide_by_step(step);
+    std::int32_t* magnitude = max_magnitude.get();
+    std::int16_t* top = max_positive.get();
+    const std::int16_t* bottom = min_negative.get();
+    std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others
+    for (std::int32_t j = 0; j < columns; ++j) {
+        const std::int32_t positive = divide_by_step.divide(top[j]);
+        const std::int32_t negative = divide_by_step.divide(-std::int32_t{bottom[j]});
+        range_needed = std::max(range_needed, std::max(positive + 1, negative));
+        magnitude[j] = divide_by_step.divide(magnitude[j]);
+        top[j] = static_cast<std::int16_t>(positive);
+    }
+    if (step != 1) {
+        std::int16_t* values = block.get();
+        for (std::int32_t e = 0; e < block_size; ++e) {
+            const std::int32_t v = values[e];
+            const std::int32_t k = divide_by_step.divide(v < 0 ? -v : v);
+            values[e] = static_cast<std::int16_t>(v < 0 ? -k : k);
+        }
+    }
+    const int range_bits = ceil_log2(static_cast<std::uint32_t>(range_needed));
+    writer->put_bits(static_cast<std::uint32_t>(range_bits), range_bits_width);
+    writer->put_bits(static_cast<std::uint32_t>(step), step_width);
+}
+
+void BlockPacker::code_column(std::int32_t j) {
+    BitWriter& out = *writer;
+    const Column column{block.get() + j, columns, rows};
+    const std::int32_t a = max_magnitude.get()[j];
+    const std::int32_t b = max_positive.get()[j];
+    if (a == 0) {
+        put_method(out, ColumnMethod::zero);
+        return;
+    }
+    if (a >= 6) {
+        put_linear(out, linear_width(a, b), column);
+        return;
+    }
+    if (a == 5) {
+        put_packed2_7bit(out, column);
+        return;
+    }
+
+    // The tests on zeros mark where a prefix code becomes shorter than the dense method.
+    const ColumnStats stats = count_column(column);
+    const std::int64_t row_count = rows;
+    const bool pairs_pay = 3 * std::int64_t{stats.pairs} > row_count;
+    const std::int64_t zeros = stats.zeros;
+    switch (a) {
+        case 1:
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc1_pairs_code, column);
+            } else if (3 * zeros > row_count) {
+                put_prefix_coded(out, vlc1_code, column);
+            } else {
+                put_packed3_5bit(out, column);
+            }
+            break;
+        case 2:
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc2_pairs_code, column);
+            } else if (3 * zeros > row_count) {
+                put_prefix_coded(out, vlc2_code, column);
+            } else {
+                put_packed3_7bit(out, column);
+            }
+            break;
+        case 3:
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc3_pairs_code, column);
+            } else if (3 * zeros + stats.ones > row_count) {
+                put_prefix_coded(out, vlc3_code, column);
+            } else {
+                put_linear(out, 3, column);
+            }
+            break;
+        default:  // 4
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc4_pairs_code, column);
+            } else if (b <= 3) {
+                if (3 * zeros > row_count) {
+                    put_prefix_coded(out, vlc4_code, column);
+                } else {
+                    put_linear(out, 3, column);
+                }
+            } else if (6 * zeros > row_count) {
+                put_prefix_coded(out, vlc4_code, column);
+            } else {
+                put_packed2_7bit(out, column);
+            }
+            break;
+    }
+}
 
 }  // namespace vellox

@@ -14,8 +14,7 @@ class BlockPacker {
 public:
     // file: the output, borrowed, positioned behind the header. bit_budget: bits allowed per
     // block, -1 for no limit. Stores the values; allocates nothing.
-    BlockPacker(std::FILE* file, std::int32_t columns, std::int32_t rows,
-                std::int32_t bit_budget);
+    BlockPacker(std::FILE* file, std::int32_t columns, std::int32_t rows, std::int32_t bit_budget);
     virtual ~BlockPacker();  // finishes the bit stream when init created the writer
 
     BlockPacker(const BlockPacker&) = delete;
@@ -37,12 +36,27 @@ public:
     int write_error() const;
 
 private:
+    std::int32_t choose_step();
+    [[nodiscard]] bool step_fits(std::int32_t step) const;
+    double estimate_bits(std::int32_t step) const;
+    void quantize_block(std::int32_t step);
+    void code_column(std::int32_t column);
+
     std::FILE* file;  // borrowed
     std::int32_t columns;
     std::int32_t rows;
-    std::int32_t block_size;  // rows * columns
+    std::int32_t block_size;  // rows * columns; 0 when the product does not fit
     std::int32_t bit_budget;  // bits per block; -1: no limit
     std::unique_ptr<BitWriter> writer;
+    // The current block, row after row, then two rows of zeros that the column coders read
+    // past the last row. Holds the coded integers after quantization.
+    std::unique_ptr<std::int16_t[]> block;
+    // Per column: the largest magnitude (0 .. 32768), then of the coded integers.
+    std::unique_ptr<std::int32_t[]> max_magnitude;
+    // Per column: the largest positive value, 0 when there is none; then of the coded integers.
+    std::unique_ptr<std::int16_t[]> max_positive;
+    // Per column: the most negative value, 0 when there is none.
+    std::unique_ptr<std::int16_t[]> min_negative;
 };
 
 }  // namespace vellox

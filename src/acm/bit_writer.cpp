@@ -1,0 +1,77 @@
+// BitWriter: the rare paths (held zero runs, buffer hand-over, end of stream) and the checks
+// on every write to the file.
+
+#include "acm/bit_writer.h"
+
+#include <algorithm>  // std::min
+#include <cerrno>     // errno, EIO
+#include <cstring>    // std::memset
+
+#include "common/alloc.h"
+
+namespace vellox {
+
+namespace {
+
+// errno after a failed stdio call; EIO when the library left it unset.
+int failure_errno() { return errno != 0 ? errno : EIO; }
+
+}  // namespace
+
+BitWriter::BitWriter(std::FILE* output) : file(output) {}
+
+bool BitWriter::init() {
+    buffer = allocate_array<std::uint8_t>(buffer_size);
+    return buffer != nullptr;
+}
+
+void BitWriter::write_held_zeros() {
+    if (write_errno != 0) {
+        held_zeros = 0;  // nothing reaches the file any more
+        return;
+    }
+    while (held_zeros > 0) {
+        if (fill == buffer_size) flush_buffer();
+        const std::int64_t n = std::min(held_zeros, buffer_size - fill);
+        std::memset(buffer.get() + fill, 0, static_cast<std::size_t>(n));
+        fill += n;
+        held_zeros -= n;
+    }
+}
+
+void BitWriter::flush_buffer() {
+    if (fill > 0 && write_errno == 0) {
+        errno = 0;
+        const std::size_t asked = static_cast<std::size_t>(fill);
+        const std::size_t done = std::fwrite(buffer.get(), 1, asked, file);
+        bytes_flushed += static_cast<std::int64_t>(done);
+        if (done != asked) write_errno = failure_errno();
+    }
+    fill = 0;
+}
+
+void BitWriter::finish_bits() {
+    if (finished) return;
+    finished = true;
+    if (pending > 0) {
+        // The bits above pending are 0, so a last partial byte of zeros is held like a
+        // whole zero byte and never written.
+        const int whole_bytes = pending / 8;
+        if (accumulator == 0) {
+            held_zeros += whole_bytes;
+        } else {
+            const int used = append_word(accumulator);
+            held_zeros = whole_bytes > used ? whole_bytes - used : 0;
+        }
+        accumulator = 0;
+        pending = 0;
+    }
+    if (buffer == nullptr || write_errno != 0) return;
+    flush_buffer();
+    if (write_errno == 0) {
+        errno = 0;
+        if (std::fflush(file) != 0) write_errno = failure_errno();
+    }
+}
+
+}  // namespace vellox

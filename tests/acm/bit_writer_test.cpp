@@ -1,0 +1,266 @@
+// BitWriter: bit order, zero bytes held back and never written at the end, byte counts, and
+// write failures.
+
+#include "acm/bit_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+namespace vellox {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A temporary file and a BitWriter on it.
+class WriterOnFile {
+public:
+    WriterOnFile() : file(std::tmpfile()), writer(file) {}
+    ~WriterOnFile() {
+        if (file != nullptr) std::fclose(file);
+    }
+    WriterOnFile(const WriterOnFile&) = delete;
+    WriterOnFile& operator=(const WriterOnFile&) = delete;
+
+    // The whole content of the file.
+    Bytes contents() {
+        Bytes bytes;
+        std::fflush(file);
+        std::rewind(file);
+        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+            bytes.push_back(static_cast<std::uint8_t>(c));
+        }
+        return bytes;
+    }
+
+    std::FILE* file;
+    BitWriter writer;
+};
+
+// The stream a sequence of puts defines: the bits in order, 8 to a byte from the least
+// significant bit, without the zero bytes at its end (a zero partial byte included).
+class StreamModel {
+public:
+    void put_bits(std::uint32_t value, int n) {
+        for (int i = 0; i < n; ++i) bits.push_back(((value >> i) & 1) != 0);
+    }
+    Bytes file_bytes() const {
+        Bytes bytes((bits.size() + 7) / 8, 0);
+        for (std::size_t i = 0; i < bits.size(); ++i) {
+            if (bits[i]) bytes[i / 8] = static_cast<std::uint8_t>(bytes[i / 8] | (1 << (i % 8)));
+        }
+        while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
+        return bytes;
+    }
+    std::int64_t bit_count() const { return static_cast<std::int64_t>(bits.size()); }
+
+private:
+    std::vector<bool> bits;
+};
+
+TEST(BitWriter, HoldsZeroBytesUntilANonZeroByteFollows) {
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    out.writer.put_bits(0, 16);
+    EXPECT_EQ(out.writer.bytes_written(), 0);
+    out.writer.put_bits(1, 1);
+    out.writer.finish_bits();
+    EXPECT_EQ(out.contents(), (Bytes{0x00, 0x00, 0x01}));
+    EXPECT_EQ(out.writer.bytes_written(), 3);
+    EXPECT_EQ(out.writer.bits_written(), 17);
+    EXPECT_EQ(out.writer.write_error(), 0);
+}
+
+TEST(BitWriter, AllZeroStreamWritesNothing) {
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    for (int i = 0; i < 1000; ++i) out.writer.put_bits(0, 1 + i % 32);
+    out.writer.finish_bits();
+    EXPECT_TRUE(out.contents().empty());
+    EXPECT_EQ(out.writer.bytes_written(), 0);
+}
+
+TEST(BitWriter, NineHeldZeroBytesAreWrittenBeforeTheNextByte) {
+    {
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        for (int i = 0; i < 9; ++i) out.writer.put_bits(0, 8);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.writer.held_zero_bytes(), 9);
+        EXPECT_EQ(out.writer.bytes_written(), 0);
+    }
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    for (int i = 0; i < 9; ++i) out.writer.put_bits(0, 8);
+    out.writer.put_bits(0x7F, 8);
+    out.writer.finish_bits();
+    Bytes expected(9, 0);
+    expected.push_back(0x7F);
+    EXPECT_EQ(out.contents(), expected);
+    EXPECT_EQ(out.writer.bytes_written(), 10);
+    EXPECT_EQ(out.writer.held_zero_bytes(), 0);
+}
+
+TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
+    {
+        // 5A 00 00 from one put: only 5A reaches the file; the zeros wait.
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        out.writer.put_bits(0x5A, 24);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.contents(), Bytes{0x5A});
+        EXPECT_EQ(out.writer.held_zero_bytes(), 2);
+        EXPECT_EQ(out.writer.bytes_written(), 1);
+    }
+    {
+        // The same held zeros are written once a non-zero byte follows.
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        out.writer.put_bits(0x5A, 24);
+        out.writer.put_bits(0x01, 8);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.contents(), (Bytes{0x5A, 0x00, 0x00, 0x01}));
+    }
+    {
+        // A last partial byte of zeros is not written, nor the zero byte held before it.
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        out.writer.put_bits(0xFF, 8);
+        out.writer.put_bits(0, 8);
+        out.writer.put_bits(0, 3);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.contents(), Bytes{0xFF});
+        EXPECT_EQ(out.writer.held_zero_bytes(), 1);
+    }
+}
+
+TEST(BitWriter, FullWidthPutsAreWrittenLowestByteFirst) {
+    {
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        out.writer.put_bits(0x00120034, 32);
+        out.writer.finish_bits();
+        EXPECT_EQ(out.contents(), (Bytes{0x34, 0x00, 0x12}));
+        EXPECT_EQ(out.writer.held_zero_bytes(), 1);
+    }
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    out.writer.put_bits(0x00120034, 32);
+    out.writer.put_bits(5, 3);  // a partial byte between full-width puts
+    out.writer.put_bits(0x89ABCDEF, 32);
+    out.writer.finish_bits();
+    EXPECT_EQ(out.contents(), (Bytes{0x34, 0x00, 0x12, 0x00, 0x7D, 0x6F, 0x5E, 0x4D, 0x04}));
+    EXPECT_EQ(out.writer.bytes_written(), 9);
+}
+
+TEST(BitWriter, IgnoresValueBitsAboveTheWidth) {
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    out.writer.put_bits(0xFFFFFFFF, 3);
+    out.writer.put_bits(0xFFFFFFF0, 5);
+    out.writer.put_bits(0xFFFFFF00, 31);
+    out.writer.finish_bits();
+    EXPECT_EQ(out.contents(), (Bytes{0x87, 0x00, 0xFF, 0xFF, 0x7F}));
+}
+
+TEST(BitWriter, FinishingTwiceWritesNothingMore) {
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    out.writer.put_bits(0x3, 2);
+    out.writer.finish_bits();
+    out.writer.finish_bits();
+    EXPECT_EQ(out.contents(), Bytes{0x03});
+    EXPECT_EQ(out.writer.bytes_written(), 1);
+}
+
+// Zero runs longer than the output buffer, and held runs across buffer hand-overs.
+TEST(BitWriter, LongZeroRunsCrossTheOutputBuffer) {
+    WriterOnFile out;
+    ASSERT_TRUE(out.writer.init());
+    StreamModel model;
+    const auto put = [&](std::uint32_t value, int n) {
+        out.writer.put_bits(value, n);
+        model.put_bits(value, n);
+    };
+    put(0xA5, 8);
+    for (std::int64_t i = 0; i < BitWriter::buffer_size / 2 + 3; ++i) put(0, 24);
+    put(1, 7);
+    for (std::int64_t i = 0; i < BitWriter::buffer_size / 4 - 2; ++i) put(0x01000000, 32);
+    for (std::int64_t i = 0; i < BitWriter::buffer_size; ++i) put(0, 16);
+    put(0x80, 8);
+    for (int i = 0; i < 100; ++i) put(0, 32);
+    out.writer.finish_bits();
+    const Bytes expected = model.file_bytes();
+    EXPECT_EQ(out.contents(), expected);
+    EXPECT_EQ(out.writer.bytes_written(), static_cast<std::int64_t>(expected.size()));
+    EXPECT_EQ(out.writer.bits_written(), model.bit_count());
+}
+
+// Seeded random puts of every width, dense and zero-heavy, against the bit model.
+TEST(BitWriter, RandomPutsMatchTheBitModel) {
+    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 random(seed);
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        StreamModel model;
+        const int puts = seed <= 4 ? 300 : 60000;
+        const std::uint32_t zero_share = seed % 4;  // of 4: how often a put is 0
+        for (int i = 0; i < puts; ++i) {
+            const int n = 1 + static_cast<int>(random() % 32);
+            auto value = static_cast<std::uint32_t>(random());
+            if (random() % 4 < zero_share) value = 0;
+            out.writer.put_bits(value, n);
+            model.put_bits(value, n);
+        }
+        out.writer.finish_bits();
+        const Bytes expected = model.file_bytes();
+        EXPECT_EQ(out.contents(), expected);
+        EXPECT_EQ(out.writer.bytes_written(), static_cast<std::int64_t>(expected.size()));
+        EXPECT_EQ(out.writer.bits_written(), model.bit_count());
+    }
+}
+
+// /dev/full accepts the open and fails every write with ENOSPC. It is opened for update so
+// that nothing is created where it is missing.
+std::FILE* open_dev_full() { return std::fopen("/dev/full", "r+b"); }
+
+TEST(BitWriter, FailedFlushAtTheEndIsReported) {
+    std::FILE* full = open_dev_full();
+    if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+    {
+        BitWriter writer(full);
+        ASSERT_TRUE(writer.init());
+        writer.put_bits(0x1234, 16);  // small enough to wait in the stdio buffer
+        EXPECT_EQ(writer.write_error(), 0);
+        writer.finish_bits();
+        EXPECT_EQ(writer.write_error(), ENOSPC);
+    }
+    std::clearerr(full);
+    std::fclose(full);
+}
+
+TEST(BitWriter, FailedWriteIsStickyAndStopsWriting) {
+    std::FILE* full = open_dev_full();
+    if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+    {
+        BitWriter writer(full);
+        ASSERT_TRUE(writer.init());
+        for (std::int64_t i = 0; i < BitWriter::buffer_size; ++i) writer.put_bits(0xFFFFFFFF, 32);
+        EXPECT_EQ(writer.write_error(), ENOSPC);
+        const std::int64_t written = writer.bytes_written();
+        for (std::int64_t i = 0; i < BitWriter::buffer_size; ++i) writer.put_bits(0xFFFFFFFF, 32);
+        writer.finish_bits();
+        EXPECT_EQ(writer.write_error(), ENOSPC);
+        EXPECT_EQ(writer.bytes_written(), written);
+    }
+    std::clearerr(full);
+    std::fclose(full);
+}
+
+}  // namespace
+}  // namespace vellox
