@@ -26,7 +26,7 @@ namespace vellox {
 // One level of the tree. Level l deals its values to its 2^l nodes in turn, so its stream is
 // a matrix of rows of 2^l values, one column per node: row r holds every node's r-th value,
 // and each node filters its column with the taps of its r-th value's phase (r even: low
-// pass). A narrow level keeps its recent values in a flat window; a wide one keeps the last
+// pass). A level keeps its recent values in a flat window, or, when it is wide, the last
 // full_length rows in a ring.
 struct FilterLevel {
     std::int32_t level_nodes = 0;  // 2^l
@@ -34,7 +34,7 @@ struct FilterLevel {
     std::int64_t seen = 0;         // values the level has taken since init
     std::int64_t warm_up = 0;      // filter_length rows: the values that give no output
     double* values = nullptr;      // this level's part of delay_lines (borrowed)
-    // Flat window (level_nodes below block_width): values[i] is the level's value number
+    // Flat window (level_nodes below ring_nodes): values[i] is the level's value number
     // first_index + i; the rows before the first read as zeros.
     std::int64_t history = 0;      // values kept when the window slides: full_length-1 rows
     std::int64_t capacity = 0;     // values the window holds
@@ -51,8 +51,13 @@ namespace {
 // same row.
 constexpr std::int32_t block_width = 16;
 
-// A narrow level's window slides after taking this many values (or its history, if longer),
-// so sliding costs at most one copy per value.
+// Levels of this many nodes or more keep rings of rows, which need no copying and no more
+// memory than the rows themselves but cost some set-up per row; narrower levels keep flat
+// windows.
+constexpr std::int32_t ring_nodes = 256;
+
+// A window slides after taking this many values (or its history, if longer), so sliding
+// costs at most one copy per value.
 constexpr std::int64_t window_step = 4096;
 
 // The nearest 32-bit value toward zero: the common case inline, the rest (beyond the range,
@@ -82,58 +87,90 @@ double sum_nonzero_terms(const double* const* term_values, std::int64_t at, cons
     return sum;
 }
 
-// The core loop: block after block of block_width consecutive outputs. Output k of block b
-// reads term j at term_values[j][at + b * block_width + k] and takes its tap from even_taps
-// when bit `shift` of k is clear, from odd_taps when it is set (lanes of a block aligned on
-// block_width in a level with 2^shift nodes alternate rows every 2^shift lanes; shift >= 4
-// gives all lanes even_taps). Vectorised across the lanes; every lane adds its terms oldest
-// first, one rounding per product and per sum.
-template <int shift>
-void filter_blocks(const double* const* term_values, std::int64_t at, const double* even_taps,
-                   const double* odd_taps, std::int32_t tap_count, std::int64_t blocks,
-                   std::int32_t* out) {
+// Two doubles side by side: one SSE2 register on x86-64, a pair of scalars elsewhere.
+typedef double Pair __attribute__((vector_size(16)));
+typedef std::int64_t PairMask __attribute__((vector_size(16)));  // a Pair comparison
+typedef std::int32_t IntPair __attribute__((vector_size(8)));
+
+// The core loop: block after block of block_width consecutive outputs of a level of 2^shift
+// nodes. Output k of block b adds, for j from tap_count - 1 down to 0, the product of
+// term_values[j][at + b * block_width + k] and the tap of its row's parity; stream_index is
+// the level's value number of lane 0 of block 0. Lanes 2v and 2v + 1 take pair j of a
+// table. In a narrow level (lane_shift = shift < 4) the blocks start on multiples of
+// block_width and the rows change every 2^shift lanes, so the pair comes from even_pairs
+// when bit lane_shift of 2v is clear and from odd_pairs when it is set (with shift 0,
+// even_pairs holds mixed pairs). In a wider level (lane_shift 4) every block lies in one
+// row, whose parity picks the table.
+// Vectorised across the lanes, never across the terms: every lane adds its terms oldest
+// first, with one rounding per product and per sum.
+template <int lane_shift>
+void filter_blocks(const double* const* term_values, std::int64_t at, std::int64_t stream_index,
+                   std::int32_t shift, const double* even_pairs, const double* odd_pairs,
+                   std::int32_t tap_count, std::int64_t blocks, std::int32_t* out) {
+    constexpr int pairs = block_width / 2;
     for (std::int64_t b = 0; b < blocks; ++b) {
-        double sum[block_width] = {};
+        Pair sum[pairs];
+        for (Pair& s : sum) s = Pair{0.0, 0.0};
         const std::int64_t first = at + b * block_width;
+        const bool odd_row =
+            lane_shift >= 4 && (((stream_index + b * block_width) >> shift) & 1) != 0;
+        const double* row_pairs = odd_row ? odd_pairs : even_pairs;
         for (std::int32_t j = tap_count - 1; j >= 0; --j) {
             const double* value = term_values[j] + first;
-            const double even_tap = even_taps[j];
-            const double odd_tap = odd_taps[j];
-            for (int k = 0; k < block_width; ++k) {
-                sum[k] += (((k >> shift) & 1) != 0 ? odd_tap : even_tap) * value[k];
+            Pair even_tap;
+            Pair odd_tap;
+            std::memcpy(&even_tap, row_pairs + 2 * j, sizeof even_tap);
+            std::memcpy(&odd_tap, odd_pairs + 2 * j, sizeof odd_tap);
+            for (int v = 0; v < pairs; ++v) {
+                Pair x;
+                std::memcpy(&x, value + 2 * v, sizeof x);
+                sum[v] += ((((2 * v) >> lane_shift) & 1) != 0 ? odd_tap : even_tap) * x;
             }
         }
-        bool in_range = true;
-        for (int k = 0; k < block_width; ++k) {
-            in_range &= (sum[k] > -2147483649.0) & (sum[k] < 2147483648.0);
-        }
+        // Sums inside the 32-bit range (all but those of huge "-fc" taps) convert side by
+        // side; the others go through the shared saturating conversion.
+        PairMask in_range = PairMask{-1, -1};
+        for (const Pair& s : sum) in_range &= (s > -2147483649.0) & (s < 2147483648.0);
         std::int32_t* block_out = out + b * block_width;
-        if (in_range) {
-            for (int k = 0; k < block_width; ++k) block_out[k] = static_cast<std::int32_t>(sum[k]);
+        if ((in_range[0] & in_range[1]) != 0) {
+            for (int v = 0; v < pairs; ++v) {
+                const IntPair converted = __builtin_convertvector(sum[v], IntPair);
+                std::memcpy(block_out + 2 * v, &converted, sizeof converted);
+            }
         } else {
-            for (int k = 0; k < block_width; ++k) block_out[k] = truncate_to_int32(sum[k]);
+            for (int v = 0; v < pairs; ++v) {
+                block_out[2 * v] = truncate_to_int32(sum[v][0]);
+                block_out[2 * v + 1] = truncate_to_int32(sum[v][1]);
+            }
         }
     }
 }
 
+// stream_index: the level's value number of lane 0 of the first block, a multiple of
+// block_width.
 void run_blocks(std::int32_t shift, const double* const* term_values, std::int64_t at,
-                const double* even_taps, const double* odd_taps, std::int32_t tap_count,
-                std::int64_t blocks, std::int32_t* out) {
+                std::int64_t stream_index, const double* even_pairs, const double* odd_pairs,
+                std::int32_t tap_count, std::int64_t blocks, std::int32_t* out) {
     switch (shift) {
         case 0:
-            filter_blocks<0>(term_values, at, even_taps, odd_taps, tap_count, blocks, out);
+            filter_blocks<0>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
+                             blocks, out);
             break;
         case 1:
-            filter_blocks<1>(term_values, at, even_taps, odd_taps, tap_count, blocks, out);
+            filter_blocks<1>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
+                             blocks, out);
             break;
         case 2:
-            filter_blocks<2>(term_values, at, even_taps, odd_taps, tap_count, blocks, out);
+            filter_blocks<2>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
+                             blocks, out);
             break;
         case 3:
-            filter_blocks<3>(term_values, at, even_taps, odd_taps, tap_count, blocks, out);
+            filter_blocks<3>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
+                             blocks, out);
             break;
         default:
-            filter_blocks<4>(term_values, at, even_taps, even_taps, tap_count, blocks, out);
+            filter_blocks<4>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
+                             blocks, out);
             break;
     }
 }
@@ -155,29 +192,44 @@ bool AnalysisFilterBank::init() {
 
     const std::int32_t taps = full_length;
     term_taps = allocate_array<double>(2 * static_cast<std::int64_t>(taps));
+    pair_taps = allocate_array<double>(6 * static_cast<std::int64_t>(taps));
     term_values = allocate_array<const double*>(taps);
     level_table = allocate_array<FilterLevel>(levels);
-    if (!term_taps || !term_values || !level_table) return false;
+    if (!term_taps || !pair_taps || !term_values || !level_table) return false;
 
     // Term j of an output in row r is the node's value from row r - j, filtered with the
     // taps of that value's phase: low pass when r - j is even, high pass when odd.
     const double* low = low_pass_taps();
     const double* high = high_pass_taps();
+    double* even_taps = term_taps.get();
+    double* odd_taps = term_taps.get() + taps;
     for (std::int32_t j = 0; j < taps; ++j) {
-        term_taps[j] = j % 2 == 0 ? low[j] : high[j];
-        term_taps[taps + j] = j % 2 == 0 ? high[j] : low[j];
+        const double even = j % 2 == 0 ? low[j] : high[j];
+        const double odd = j % 2 == 0 ? high[j] : low[j];
+        even_taps[j] = even;
+        odd_taps[j] = odd;
+        double* pair = pair_taps.get() + 2 * j;
+        pair[0] = even;  // both lanes in an even row
+        pair[1] = even;
+        pair += 2 * taps;
+        pair[0] = odd;  // both lanes in an odd row
+        pair[1] = odd;
+        pair += 2 * taps;
+        pair[0] = even;  // a pair of lanes across an even and an odd row
+        pair[1] = odd;
         if (!std::isfinite(low[j]) || !std::isfinite(high[j])) finite_taps = false;
     }
 
     // All windows and rings in one block; its size is at most about 2^36 values, which
     // int64_t holds, and the allocator refuses what the machine cannot give.
     std::int64_t total = 0;
+    FilterLevel* const level_records = level_table.get();
     for (std::int32_t l = 0; l < levels; ++l) {
-        FilterLevel& level = level_table[l];
+        FilterLevel& level = level_records[l];
         level.level_nodes = 1 << l;
         level.node_shift = l;
         level.warm_up = static_cast<std::int64_t>(filter_length) << l;
-        if (level.level_nodes < block_width) {
+        if (level.level_nodes < ring_nodes) {
             level.history = static_cast<std::int64_t>(taps - 1) << l;
             level.capacity = level.history + std::max(window_step, level.history);
             level.fill = level.history;
@@ -191,8 +243,8 @@ bool AnalysisFilterBank::init() {
     if (!delay_lines) return false;
     std::int64_t offset = 0;
     for (std::int32_t l = 0; l < levels; ++l) {
-        level_table[l].values = delay_lines.get() + offset;
-        offset += level_table[l].capacity;
+        level_records[l].values = delay_lines.get() + offset;
+        offset += level_records[l].capacity;
     }
     return true;
 }
@@ -211,7 +263,9 @@ std::int32_t AnalysisFilterBank::process(const std::int16_t* source, std::int32_
     // Each level works in place: it takes its values from the start of destination and
     // writes its outputs there, never past the value it has just read.
     std::int32_t n = count;
-    for (std::int32_t l = 0; l < levels; ++l) n = filter_level(level_table[l], destination, n);
+    for (std::int32_t l = 0; l < levels; ++l) {
+        n = filter_level(level_table.get()[l], destination, n);
+    }
     return n;
 }
 
@@ -222,7 +276,7 @@ std::int32_t AnalysisFilterBank::filter_level(FilterLevel& level, std::int32_t* 
     const std::int32_t nodes = level.level_nodes;
     while (read < count) {
         std::int32_t step = 0;
-        if (nodes < block_width) {
+        if (nodes < ring_nodes) {
             step = static_cast<std::int32_t>(
                 std::min<std::int64_t>(count - read, level.capacity - level.fill));
             double* window = level.values + level.fill;
@@ -262,7 +316,8 @@ std::int32_t AnalysisFilterBank::window_outputs(const FilterLevel& level, std::i
     const std::int32_t taps = full_length;
     const std::int64_t nodes = level.level_nodes;
     const std::int64_t position = begin - level.first_index;
-    for (std::int32_t j = 0; j < taps; ++j) term_values[j] = level.values + (position - j * nodes);
+    const double** starts = term_values.get();
+    for (std::int32_t j = 0; j < taps; ++j) starts[j] = level.values + (position - j * nodes);
     const double* even_taps = term_taps.get();
     const double* odd_taps = term_taps.get() + taps;
     const std::int64_t count = end - begin;
@@ -278,8 +333,10 @@ std::int32_t AnalysisFilterBank::window_outputs(const FilterLevel& level, std::i
     for (; i < lead; ++i) out[i] = to_coefficient(single(i));
     const std::int64_t blocks = finite_taps ? (count - i) / block_width : 0;
     if (blocks > 0) {
-        run_blocks(level.node_shift, term_values.get(), i, even_taps, odd_taps, taps, blocks,
-                   out + i);
+        const double* even_pairs = pair_taps.get() + (level.node_shift == 0 ? 4 * taps : 0);
+        const double* odd_pairs = pair_taps.get() + 2 * taps;
+        run_blocks(level.node_shift, term_values.get(), i, begin + i, even_pairs, odd_pairs, taps,
+                   blocks, out + i);
         i += blocks * block_width;
     }
     for (; i < count; ++i) out[i] = to_coefficient(single(i));
@@ -291,17 +348,19 @@ std::int32_t AnalysisFilterBank::ring_outputs(const FilterLevel& level, std::int
                                               std::int32_t* out) {
     const std::int32_t taps = full_length;
     const std::int64_t nodes = level.level_nodes;
+    const double** starts = term_values.get();
     for (std::int32_t j = 0; j < taps; ++j) {
         std::int32_t ring_row = level.ring_row - j;
         if (ring_row < 0) ring_row += taps;
-        term_values[j] = level.values + ring_row * nodes + begin;
+        starts[j] = level.values + ring_row * nodes + begin;
     }
     const double* row_taps = term_taps.get() + (row % 2 == 0 ? 0 : taps);
     const std::int32_t count = end - begin;
     std::int32_t i = 0;
     if (finite_taps) {
         const std::int32_t blocks = count / block_width;
-        run_blocks(level.node_shift, term_values.get(), 0, row_taps, row_taps, taps, blocks, out);
+        run_blocks(level.node_shift, term_values.get(), 0, (row << level.node_shift) + begin,
+                   pair_taps.get(), pair_taps.get() + 2 * taps, taps, blocks, out);
         i = blocks * block_width;
         for (; i < count; ++i)
             out[i] = to_coefficient(sum_terms(term_values.get(), i, row_taps, taps));

@@ -49,9 +49,10 @@ private:
     std::int32_t ring_outputs(const FilterLevel& level, std::int64_t row, std::int32_t begin,
                               std::int32_t end, std::int32_t* out);
 
-    std::unique_ptr<double[]> delay_lines;         // every level's window or ring, one block
-    std::unique_ptr<FilterLevel[]> level_table;    // levels records
-    std::unique_ptr<double[]> term_taps;           // [phase][j]: tap for term j (below)
+    std::unique_ptr<double[]> delay_lines;       // every level's window or ring, one block
+    std::unique_ptr<FilterLevel[]> level_table;  // levels records
+    std::unique_ptr<double[]> term_taps;         // [row parity][j]: tap of term j
+    std::unique_ptr<double[]> pair_taps;  // [even rows, odd rows, mixed][j][2]: taps per lane
     std::unique_ptr<const double*[]> term_values;  // scratch: where term j's values start
     bool finite_taps = true;  // false: zero values must skip their terms (0 * inf is NaN)
 };

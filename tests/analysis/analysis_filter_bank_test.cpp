@@ -257,7 +257,11 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
         ASSERT_TRUE(whole.init());
         const std::vector<std::int32_t> expected = run_whole(whole, samples);
         const std::vector<std::vector<std::int32_t>> chunkings = {
-            {777}, {1}, {65536}, {65535, 1, 65537}, random_chunks(levels)};
+            {777},
+            {1},
+            {65536},
+            {65535, 1, 65537},
+            random_chunks(static_cast<std::uint32_t>(levels))};
         for (const std::vector<std::int32_t>& chunks : chunkings) {
             if (chunks.size() == 1 && chunks[0] == 1 && levels > 4) continue;  // slow, no news
             FdFilterBank bank(levels, 11);
@@ -283,7 +287,7 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
                               {'O', 6, nullptr},  {'C', 0, &loud.path}, {'C', 0, &odd.path}};
     std::uint32_t seed = 100;
     for (const Config& config : configs) {
-        for (const std::int32_t levels : {0, 1, 2, 3, 5, 7}) {
+        for (const std::int32_t levels : {0, 1, 2, 3, 5, 7, 9}) {
             ++seed;
             SCOPED_TRACE(testing::Message() << "kind " << config.kind << " n " << config.n
                                             << " levels " << levels << " seed " << seed);
