@@ -26,7 +26,7 @@ namespace vellox {
 // One level of the tree. Level l deals its values to its 2^l nodes in turn, so its stream is
 // a matrix of rows of 2^l values, one column per node: row r holds every node's r-th value,
 // and each node filters its column with the taps of its r-th value's phase (r even: low
-// pass). A level keeps its recent values in a flat window, or, when it is wide, the last
+// pass). A level keeps its recent values in a flat window, or, when it is wide, its last
 // full_length rows in a ring.
 struct FilterLevel {
     std::int32_t level_nodes = 0;  // 2^l
@@ -40,7 +40,8 @@ struct FilterLevel {
     std::int64_t capacity = 0;     // values the window holds
     std::int64_t fill = 0;         // values in the window
     std::int64_t first_index = 0;  // stream index of values[0]
-    // Ring (wide levels): full_length rows of level_nodes values.
+    // Ring (wide levels): full_length rows of level_nodes values, row_stride values apart.
+    std::int64_t row_stride = 0;
     std::int32_t ring_row = 0;  // ring row of the row being filled, 0 .. full_length-1
 };
 
@@ -51,10 +52,14 @@ namespace {
 // same row.
 constexpr std::int32_t block_width = 16;
 
-// Levels of this many nodes or more keep rings of rows, which need no copying and no more
-// memory than the rows themselves but cost some set-up per row; narrower levels keep flat
-// windows.
+// Levels of this many nodes or more keep rings of rows, which need no copying and little
+// more memory than the rows themselves but cost some set-up per row; narrower levels keep
+// flat windows.
 constexpr std::int32_t ring_nodes = 256;
+
+// Ring rows are this many values longer than the level is wide: rows a power of two apart
+// would fall into the same few cache sets, and a block reads full_length of them.
+constexpr std::int32_t row_padding = 8;
 
 // A window slides after taking this many values (or its history, if longer), so sliding
 // costs at most one copy per value.
@@ -235,7 +240,8 @@ bool AnalysisFilterBank::init() {
             level.fill = level.history;
             level.first_index = -level.history;
         } else {
-            level.capacity = static_cast<std::int64_t>(taps) << l;
+            level.row_stride = level.level_nodes + row_padding;
+            level.capacity = taps * level.row_stride;
         }
         total += level.capacity;
     }
@@ -296,7 +302,7 @@ std::int32_t AnalysisFilterBank::filter_level(FilterLevel& level, std::int32_t* 
             const std::int64_t row = level.seen >> level.node_shift;
             const auto column = static_cast<std::int32_t>(level.seen & (nodes - 1));
             step = std::min(count - read, nodes - column);
-            double* cells = level.values + static_cast<std::int64_t>(level.ring_row) * nodes;
+            double* cells = level.values + level.ring_row * level.row_stride;
             for (std::int32_t i = 0; i < step; ++i) cells[column + i] = data[read + i];
             if (row >= filter_length) {
                 written += ring_outputs(level, row, column, column + step, data + written);
@@ -347,12 +353,11 @@ std::int32_t AnalysisFilterBank::ring_outputs(const FilterLevel& level, std::int
                                               std::int32_t begin, std::int32_t end,
                                               std::int32_t* out) {
     const std::int32_t taps = full_length;
-    const std::int64_t nodes = level.level_nodes;
     const double** starts = term_values.get();
     for (std::int32_t j = 0; j < taps; ++j) {
         std::int32_t ring_row = level.ring_row - j;
         if (ring_row < 0) ring_row += taps;
-        starts[j] = level.values + ring_row * nodes + begin;
+        starts[j] = level.values + ring_row * level.row_stride + begin;
     }
     const double* row_taps = term_taps.get() + (row % 2 == 0 ? 0 : taps);
     const std::int32_t count = end - begin;
