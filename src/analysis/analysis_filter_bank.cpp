@@ -151,8 +151,7 @@ void filter_blocks(const double* const* term_values, std::int64_t at, std::int64
     }
 }
 
-// stream_index: the level's value number of lane 0 of the first block, a multiple of
-// block_width.
+// filter_blocks for a level of 2^shift nodes.
 void run_blocks(std::int32_t shift, const double* const* term_values, std::int64_t at,
                 std::int64_t stream_index, const double* even_pairs, const double* odd_pairs,
                 std::int32_t tap_count, std::int64_t blocks, std::int32_t* out) {

@@ -17,7 +17,8 @@ public:
     AnalysisFilterBank(const AnalysisFilterBank&) = delete;
     AnalysisFilterBank& operator=(const AnalysisFilterBank&) = delete;
 
-    // Designs the filters and allocates the state; false when the bank is unusable.
+    // Designs the filters and allocates the state; false when the bank is unusable (also for
+    // levels outside 0 .. 15 and filters longer than max_filter_length one-sided taps).
     [[nodiscard]] bool init();
 
     // Input values that produce no output: filter_length * (2^levels - 1). After init.

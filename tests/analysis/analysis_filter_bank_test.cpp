@@ -70,6 +70,14 @@ public:
         return n;
     }
 
+    // Every output for samples fed in one call.
+    std::vector<std::int32_t> run(const std::vector<std::int16_t>& samples) {
+        std::vector<std::int32_t> out(samples.size());
+        out.resize(static_cast<std::size_t>(
+            process(samples.data(), static_cast<std::int32_t>(samples.size()), out.data())));
+        return out;
+    }
+
 private:
     struct Node {
         std::int32_t index = 0;
@@ -294,11 +302,8 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
             auto bank = make_bank(config.kind, levels, config.n,
                                   config.path != nullptr ? config.path->c_str() : nullptr);
             ASSERT_TRUE(bank->init());
-            ReferenceBank reference(*bank, levels);
             const std::vector<std::int16_t> samples = mixed_signal(60000, seed);
-            std::vector<std::int32_t> expected(samples.size());
-            expected.resize(static_cast<std::size_t>(reference.process(
-                samples.data(), static_cast<std::int32_t>(samples.size()), expected.data())));
+            const std::vector<std::int32_t> expected = ReferenceBank(*bank, levels).run(samples);
             const std::vector<std::int32_t> got = run_chunked(*bank, samples, random_chunks(seed));
             ASSERT_EQ(got.size(), expected.size());
             for (std::size_t i = 0; i < got.size(); ++i) {
@@ -316,12 +321,9 @@ TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
         for (const std::int32_t levels : {1, 2, 5}) {
             FcFilterBank bank(levels, path->c_str());
             ASSERT_TRUE(bank.init());
-            ReferenceBank reference(bank, levels);
             const std::vector<std::int16_t> samples =
                 mixed_signal(20000, 5u + static_cast<std::uint32_t>(levels));
-            std::vector<std::int32_t> expected(samples.size());
-            expected.resize(static_cast<std::size_t>(reference.process(
-                samples.data(), static_cast<std::int32_t>(samples.size()), expected.data())));
+            const std::vector<std::int32_t> expected = ReferenceBank(bank, levels).run(samples);
             EXPECT_EQ(run_chunked(bank, samples, {333, 4096, 1}), expected)
                 << *path << " levels " << levels;
         }
@@ -333,11 +335,8 @@ TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
     FdFilterBank bank(15, 3);
     ASSERT_TRUE(bank.init());
     EXPECT_EQ(bank.delay(), 3 * 32767);
-    ReferenceBank reference(bank, 15);
     const std::vector<std::int16_t> samples = mixed_signal(3 * 32767 + 70000, 99);
-    std::vector<std::int32_t> expected(samples.size());
-    expected.resize(static_cast<std::size_t>(reference.process(
-        samples.data(), static_cast<std::int32_t>(samples.size()), expected.data())));
+    const std::vector<std::int32_t> expected = ReferenceBank(bank, 15).run(samples);
     ASSERT_EQ(expected.size(), 70000u);
     EXPECT_EQ(run_chunked(bank, samples, {65536, 1000, 31, 65536}), expected);
 }
@@ -383,11 +382,8 @@ TEST(AnalysisFilterBank, LongFileFilterMatchesPlainRing) {
     FcFilterBank bank(4, file.path.c_str());
     ASSERT_TRUE(bank.init());
     EXPECT_EQ(bank.delay(), 600 * 15);
-    ReferenceBank reference(bank, 4);
     const std::vector<std::int16_t> samples = mixed_signal(25000, 3);
-    std::vector<std::int32_t> expected(samples.size());
-    expected.resize(static_cast<std::size_t>(reference.process(
-        samples.data(), static_cast<std::int32_t>(samples.size()), expected.data())));
+    const std::vector<std::int32_t> expected = ReferenceBank(bank, 4).run(samples);
     EXPECT_EQ(run_chunked(bank, samples, {5000, 123, 9000}), expected);
 }
 
