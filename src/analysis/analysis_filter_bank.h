@@ -3,8 +3,12 @@
 // 32-bit sub-band coefficients, one stream, fed in chunks of any size.
 
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
+#include <cstdio>   // std::FILE
+#include <memory>   // std::unique_ptr
 
 namespace vellox {
+
+struct FilterLevel;  // one level of the tree; analysis_filter_bank.cpp
 
 class AnalysisFilterBank {
 public:
@@ -13,7 +17,8 @@ public:
     AnalysisFilterBank(const AnalysisFilterBank&) = delete;
     AnalysisFilterBank& operator=(const AnalysisFilterBank&) = delete;
 
-    // Designs the filters and allocates the state; false when the bank is unusable.
+    // Designs the filters and allocates the state; false when the bank is unusable (also for
+    // levels outside 0 .. 15 and filters longer than max_filter_length one-sided taps).
     [[nodiscard]] bool init();
 
     // Input values that produce no output: filter_length * (2^levels - 1). After init.
@@ -21,8 +26,12 @@ public:
 
     // Filters count samples into destination (room for count values); returns the number of
     // coefficients written to its start. State carries over from call to call.
-    std::int32_t process(const std::int16_t* source, std::int32_t count,
-                         std::int32_t* destination);
+    std::int32_t process(const std::int16_t* source, std::int32_t count, std::int32_t* destination);
+
+    // The designed filter pair, full_filter_length() taps each. After a successful init.
+    std::int32_t full_filter_length() const { return full_length; }
+    virtual const double* low_pass_taps() const = 0;
+    virtual const double* high_pass_taps() const = 0;
 
 protected:
     AnalysisFilterBank(std::int32_t levels, std::int32_t filter_length);
@@ -33,6 +42,20 @@ protected:
     std::int32_t levels;         // 0 .. 15
     std::int32_t filter_length;  // N: one-sided taps, centre included
     std::int32_t full_length;    // 2N - 1
+
+private:
+    std::int32_t filter_level(FilterLevel& level, std::int32_t* data, std::int32_t count);
+    std::int32_t window_outputs(const FilterLevel& level, std::int64_t begin, std::int64_t end,
+                                std::int32_t* out);
+    std::int32_t ring_outputs(const FilterLevel& level, std::int64_t row, std::int32_t begin,
+                              std::int32_t end, std::int32_t* out);
+
+    std::unique_ptr<double[]> delay_lines;       // every level's window or ring, one block
+    std::unique_ptr<FilterLevel[]> level_table;  // levels records
+    std::unique_ptr<double[]> term_taps;         // [row parity][j]: tap of term j
+    std::unique_ptr<double[]> pair_taps;  // [even rows, odd rows, mixed][j][2]: taps per lane
+    std::unique_ptr<const double*[]> term_values;  // scratch: where term j's values start
+    bool finite_taps = true;  // false: zero values must skip their terms (0 * inf is NaN)
 };
 
 // The default design ("-fd").
@@ -40,8 +63,24 @@ class FdFilterBank : public AnalysisFilterBank {
 public:
     FdFilterBank(std::int32_t levels, std::int32_t filter_length);
 
+    const double* low_pass_taps() const override { return low_pass.get(); }
+    const double* high_pass_taps() const override { return high_pass.get(); }
+    double divisor() const { return dc_norm; }
+
+    // Writes the filter report on stream; nothing when stream is null.
+    void print_filters(std::FILE* stream) const;
+
 protected:
     bool design_filters() override;
+
+    // Allocates both filters (full_length taps each); false when that fails.
+    [[nodiscard]] bool allocate_filters();
+    // Shared end of every design: the two filters from the magnitudes, then the report.
+    void finish_filters();
+
+    std::unique_ptr<double[]> low_pass;   // full_length taps
+    std::unique_ptr<double[]> high_pass;  // full_length taps
+    double dc_norm = 1.0;                 // divisor of every tap
 };
 
 // The second computed design ("-fo").

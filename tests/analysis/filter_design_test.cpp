@@ -1,0 +1,239 @@
+// The three filter designs, the "-fc" file reader, the finishing step and the report.
+
+#include "analysis/filter_design.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis_filter_bank.h"
+
+namespace vellox {
+namespace {
+
+std::vector<double> taps_of(const double* taps, std::int32_t count) {
+    return std::vector<double>(taps, taps + count);
+}
+
+// A text file in the test's temporary directory, removed at the end of the test.
+class TempFile {
+public:
+    explicit TempFile(const std::string& text) {
+        static int serial = 0;
+        path = testing::TempDir() + "vellox_taps_" + std::to_string(++serial) + ".txt";
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        if (file != nullptr) {
+            std::fputs(text.c_str(), file);
+            std::fclose(file);
+        }
+    }
+    ~TempFile() { std::remove(path.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::string path;
+};
+
+// Runs a "-fc" bank's init and returns what it printed on standard error.
+std::string fc_init_errors(FcFilterBank& bank, bool* ok) {
+    testing::internal::CaptureStderr();
+    *ok = bank.init();
+    return testing::internal::GetCapturedStderr();
+}
+
+std::string report_of(const FdFilterBank& bank) {
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr) return "<no tmpfile>";
+    bank.print_filters(file);
+    std::rewind(file);
+    std::string text;
+    for (int ch = std::fgetc(file); ch != EOF; ch = std::fgetc(file)) text += static_cast<char>(ch);
+    std::fclose(file);
+    return text;
+}
+
+TEST(FdDesign, DefaultFilterHasPellMagnitudesAndSignPattern) {
+    FdFilterBank bank(0, 11);
+    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.full_filter_length(), 21);
+    EXPECT_EQ(bank.divisor(), 8119.0);
+    const double pell[11] = {1, 2, 5, 12, 29, 70, 169, 408, 985, 2378, 5741};
+    const double sign[11] = {-1, 1, 1, -1, -1, 1, 1, -1, -1, 1, 1};
+    const double* low = bank.low_pass_taps();
+    const double* high = bank.high_pass_taps();
+    double sum = 0.0;
+    for (int k = 0; k < 21; ++k) {
+        const int d = k < 10 ? 10 - k : k - 10;  // distance from the centre
+        const double expected = sign[10 - d] * pell[10 - d] / 8119.0;
+        EXPECT_EQ(low[k], expected) << "tap " << k;
+        EXPECT_EQ(high[k], d % 2 == 0 ? expected : -expected) << "tap " << k;
+        sum += low[k];
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10f %.10f", low[10], low[9]);
+    EXPECT_STREQ(text, "0.7071067866 0.2928932134");
+    EXPECT_NEAR(sum, 1.0, 1e-12);
+}
+
+TEST(FdDesign, ThreeTaps) {
+    FdFilterBank bank(0, 3);
+    ASSERT_TRUE(bank.init());
+    EXPECT_EQ(taps_of(bank.low_pass_taps(), 5),
+              (std::vector<double>{-1 / 7.0, 2 / 7.0, 5 / 7.0, 2 / 7.0, -1 / 7.0}));
+    EXPECT_EQ(taps_of(bank.high_pass_taps(), 5),
+              (std::vector<double>{-1 / 7.0, -2 / 7.0, 5 / 7.0, -2 / 7.0, -1 / 7.0}));
+}
+
+TEST(FoDesign, WorkedStepsAndThreeTaps) {
+    const std::vector<std::vector<double>> steps = {
+        {3, 7}, {7, 17, 42}, {17, 41, 102, 246}, {41, 99, 246, 594, 1435}};
+    for (const std::vector<double>& expected : steps) {
+        std::vector<double> c(expected.size());
+        design_fo_magnitudes(c.data(), static_cast<std::int32_t>(c.size()));
+        EXPECT_EQ(c, expected);
+    }
+    FoFilterBank bank(0, 3);
+    ASSERT_TRUE(bank.init());
+    EXPECT_EQ(bank.divisor(), 59.5);
+    EXPECT_EQ(taps_of(bank.low_pass_taps(), 5),
+              (std::vector<double>{-7 / 59.5, 17 / 59.5, 42 / 59.5, 17 / 59.5, -7 / 59.5}));
+    EXPECT_EQ(taps_of(bank.high_pass_taps(), 5),
+              (std::vector<double>{-7 / 59.5, -17 / 59.5, 42 / 59.5, -17 / 59.5, -7 / 59.5}));
+}
+
+TEST(FoDesign, AgreesWithClosedFormUpToTwentyOneTaps) {
+    // c[2m] = B(m+1) H(n), c[2m+1] = B(m+1) H(n+1) with H: 1, 1, 3, 7, 17, ... and
+    // B: 1, 6, 35, 204, ...
+    std::vector<double> h = {1, 1};
+    while (h.size() < 24) h.push_back(2 * h[h.size() - 1] + h[h.size() - 2]);
+    std::vector<double> b = {0, 1, 6};
+    while (b.size() < 24) b.push_back(6 * b[b.size() - 1] - b[b.size() - 2]);
+    for (std::int32_t n = 2; n <= 21; ++n) {
+        std::vector<double> c(static_cast<std::size_t>(n));
+        design_fo_magnitudes(c.data(), n);
+        for (std::int32_t k = 0; k < n; ++k) {
+            const double expected = b[static_cast<std::size_t>(k / 2 + 1)] *
+                                    h[static_cast<std::size_t>(k % 2 == 0 ? n : n + 1)];
+            EXPECT_EQ(c[static_cast<std::size_t>(k)], expected) << "n " << n << " k " << k;
+        }
+    }
+}
+
+TEST(FoDesign, DefaultLength) {
+    FoFilterBank bank(0, 11);
+    ASSERT_TRUE(bank.init());
+    EXPECT_EQ(bank.divisor(), 79570259.5);
+    const double magnitudes[11] = {8119,    19601,   48714,   117606,   284165,  686035,
+                                   1656276, 3998604, 9653491, 23305589, 56264670};
+    const double* low = bank.low_pass_taps();
+    double sum = 0.0;
+    for (int k = 0; k < 21; ++k) {
+        const int d = k < 10 ? 10 - k : k - 10;
+        EXPECT_EQ(std::fabs(low[k]), magnitudes[10 - d] / 79570259.5) << "tap " << k;
+        sum += low[k];
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10f %.10f", low[10], sum);
+    EXPECT_STREQ(text, "0.7071067803 1.0000360750");
+}
+
+TEST(FcDesign, FileTapsLoseTheirSignsAndKeepTheirScale) {
+    TempFile file("3\n1 -2\n5\n");
+    FcFilterBank bank(0, file.path.c_str());
+    bool ok = false;
+    EXPECT_EQ(fc_init_errors(bank, &ok), "");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(bank.divisor(), 1.0);
+    EXPECT_EQ(bank.delay(), 0);
+    EXPECT_EQ(taps_of(bank.low_pass_taps(), 5), (std::vector<double>{-1, 2, 5, 2, -1}));
+    EXPECT_EQ(taps_of(bank.high_pass_taps(), 5), (std::vector<double>{-1, -2, 5, -2, -1}));
+}
+
+TEST(FcDesign, OneAndTwoTapsHaveNoSignPattern) {
+    TempFile one("1 -0.25");
+    FcFilterBank single(0, one.path.c_str());
+    ASSERT_TRUE(single.init());
+    ASSERT_EQ(single.full_filter_length(), 1);
+    EXPECT_EQ(single.low_pass_taps()[0], 0.25);
+    EXPECT_EQ(single.high_pass_taps()[0], 0.25);
+
+    TempFile two("  +2\t3e-1 -1.5e0 trailing words are ignored");
+    FcFilterBank pair(0, two.path.c_str());
+    ASSERT_TRUE(pair.init());
+    EXPECT_EQ(taps_of(pair.low_pass_taps(), 3), (std::vector<double>{0.3, 1.5, 0.3}));
+    EXPECT_EQ(taps_of(pair.high_pass_taps(), 3), (std::vector<double>{-0.3, 1.5, -0.3}));
+}
+
+TEST(FcDesign, BadFilesPrintTheirMessage) {
+    struct Case {
+        const char* text;
+        const char* message;  // before ": '<path>'\n"
+    };
+    const Case cases[] = {
+        {"", "Error: Bad tap count in file"},
+        {"  \n ", "Error: Bad tap count in file"},
+        {"abc 1 2", "Error: Bad tap count in file"},
+        {"- 3 1 2 3", "Error: Bad tap count in file"},
+        {"3 1 2", "Error: Bad numeric format in file"},
+        {"3 1 x 2", "Error: Bad numeric format in file"},
+        {"3abc", "Error: Bad numeric format in file"},
+    };
+    for (const Case& c : cases) {
+        TempFile file(c.text);
+        FcFilterBank bank(2, file.path.c_str());
+        bool ok = true;
+        EXPECT_EQ(fc_init_errors(bank, &ok), std::string(c.message) + ": '" + file.path + "'\n")
+            << "file text: \"" << c.text << "\"";
+        EXPECT_FALSE(ok);
+    }
+    const std::string missing = testing::TempDir() + "vellox_no_such_taps.txt";
+    FcFilterBank bank(2, missing.c_str());
+    bool ok = true;
+    EXPECT_EQ(fc_init_errors(bank, &ok), "Error: No such file or directory: '" + missing + "'\n");
+    EXPECT_FALSE(ok);
+}
+
+TEST(FcDesign, UnusableCountsFailWithoutMessage) {
+    // Counts beyond the limit fail before any value is read: the files hold too few values,
+    // so reading would have printed "Bad numeric format in file".
+    for (const char* text :
+         {"0 1 2", "-3 1 2 3", "-2147483648", "2000000000", "99999999999", "1048577 1"}) {
+        TempFile file(text);
+        FcFilterBank bank(7, file.path.c_str());
+        bool ok = true;
+        EXPECT_EQ(fc_init_errors(bank, &ok), "") << "file text: \"" << text << "\"";
+        EXPECT_FALSE(ok);
+    }
+}
+
+TEST(FilterReport, PrintsHalfFiltersAndDcGains) {
+    EXPECT_EQ(report_stream, nullptr);
+    FdFilterBank bank(1, 3);
+    ASSERT_TRUE(bank.init());
+    EXPECT_EQ(report_of(bank),
+              "Filter length: 5\n"
+              "Low Pass Filter: -0.1428571429  0.2857142857  0.7142857143 \n"
+              "DC gain: 1.0000000000\n"
+              "High Pass Filter: -0.1428571429 -0.2857142857  0.7142857143 \n"
+              "DC gain: -0.1428571429\n");
+
+    // A design reports on report_stream when one is set.
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    report_stream = file;
+    FoFilterBank other(0, 3);
+    const bool ok = other.init();
+    report_stream = nullptr;
+    std::rewind(file);
+    char line[64] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, file), nullptr);
+    std::fclose(file);
+    EXPECT_TRUE(ok);
+    EXPECT_STREQ(line, "Filter length: 5\n");
+}
+
+}  // namespace
+}  // namespace vellox
