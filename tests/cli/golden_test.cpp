@@ -66,20 +66,20 @@ TEST(Golden, OutputsAreExactlyTheKnownFiles) {
     ScratchFolder folder;
     make_inputs(folder);
     const std::vector<GoldenCase> cases = {
-        {"mix.wav", {}, "", 0},
-        {"mix.wav", {"-q0"}, "", 0},
-        {"mix.wav", {"-q", "10"}, "", 0},
-        {"mix.wav", {"-l", "0", "-s", "1"}, "", 0},
-        {"mix.wav", {"-l", "3", "-s", "4095", "-q", "25"}, "", 0},
-        {"mix.wav", {"-fo", "-l", "5"}, "", 0},
-        {"mix.wav", {"-fd", "4", "-l", "10", "-s", "2", "-q0"}, "", 0},
-        {"mix.wav", {"-fc", folder / "taps.txt", "-l", "2"}, "", 0},
-        {"noise.raw", {"-q", "100"}, "", 0},
-        {"noise.raw", {"-l", "1", "-q0"}, "", 0},
-        {"noise.raw", {"-l", "15", "-s", "1", "-q", "60"}, "", 0},
-        {"square.raw", {"-l", "4"}, "", 0},
-        {"ramp8.raw", {"-8", "-q", "33"}, "", 0},
-        {"one.raw", {}, "", 0},
+        {"mix.wav", {}, "8ebf065251b5e7c5", 28563},
+        {"mix.wav", {"-q0"}, "cc9ff42fffe58ef8", 38245},
+        {"mix.wav", {"-q", "10"}, "411f7e1c2a49fe06", 5250},
+        {"mix.wav", {"-l", "0", "-s", "1"}, "bd50fe3827f91d1f", 110014},
+        {"mix.wav", {"-l", "3", "-s", "4095", "-q", "25"}, "1bed643285566e62", 8823},
+        {"mix.wav", {"-fo", "-l", "5"}, "cc7bbd8e290f89da", 27696},
+        {"mix.wav", {"-fd", "4", "-l", "10", "-s", "2", "-q0"}, "67c82407ef44dc36", 40472},
+        {"mix.wav", {"-fc", folder / "taps.txt", "-l", "2"}, "083f533451374874", 27521},
+        {"noise.raw", {"-q", "100"}, "373e6a5ac0f4eeda", 135608},
+        {"noise.raw", {"-l", "1", "-q0"}, "88cf007633a36036", 148245},
+        {"noise.raw", {"-l", "15", "-s", "1", "-q", "60"}, "6dc4add3c86534fb", 104961},
+        {"square.raw", {"-l", "4"}, "9c55d3ec7128e68d", 1926},
+        {"ramp8.raw", {"-8", "-q", "33"}, "6ba21f5bc5bf8492", 1772},
+        {"one.raw", {}, "4561a9a43f498e73", 15},
     };
     for (const GoldenCase& c : cases) {
         std::vector<std::string> args;
