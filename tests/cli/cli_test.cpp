@@ -175,3 +175,95 @@ TEST(Cli, ConvertingAFileOntoItselfWorks) {
 
 }  // namespace
 }  // namespace vellox::cli
+
+namespace vellox::cli {
+namespace {
+
+std::string u32le(std::uint32_t v) {
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                       static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+}
+
+TEST(Cli, BadInputsGetAClearMessage) {
+    ScratchFolder folder;
+    write_file(folder / "riff.wav", "RIFF" + u32le(4) + "WAVE");  // no chunks at all
+    write_file(folder / "short_fmt.wav", "RIFF" + u32le(20) + "WAVEfmt " + u32le(16) + "\x01");
+    for (const char* name : {"riff.wav", "short_fmt.wav"}) {
+        const RunResult r = run_vellox({folder / name, folder / "out.acm"}, folder);
+        EXPECT_EQ(r.exit_code, 1) << name;
+        EXPECT_EQ(r.err, "Error: Unsupported WAV format: '" + (folder / name) +
+                             "'\nCannot open input file.\n");
+    }
+    const RunResult dir = run_vellox({"-16", folder.path(), folder / "out.acm"}, folder);
+    EXPECT_EQ(dir.exit_code, 1);
+    EXPECT_EQ(dir.err, "Error: Is a directory: '" + folder.path() + "'\nCannot open input file.\n");
+    EXPECT_FALSE(file_exists(folder / "out.acm"));
+}
+
+TEST(Cli, BadCoefficientFilesFailTheCoder) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(sine(3000, 8000, 50)));
+    write_file(folder / "empty.txt", "");
+    write_file(folder / "short.txt", "4 1 2 3");
+    write_file(folder / "count.txt", "x 1 2 3");
+    write_file(folder / "zero.txt", "0");
+    write_file(folder / "out.acm", "precious");
+    const std::pair<const char*, const char*> cases[] = {
+        {"empty.txt", "Bad tap count in file"},
+        {"short.txt", "Bad numeric format in file"},
+        {"count.txt", "Bad tap count in file"},
+        {"zero.txt", nullptr},
+    };
+    for (const auto& [name, message] : cases) {
+        const RunResult r =
+            run_vellox({folder / "in.raw", folder / "out.acm", "-fc", folder / name}, folder);
+        EXPECT_EQ(r.exit_code, 1) << name;
+        const std::string own =
+            message == nullptr ? ""
+                               : "Error: " + std::string(message) + ": '" + (folder / name) + "'\n";
+        EXPECT_EQ(r.err, own + "Error: Cannot create coder\n") << name;
+        EXPECT_EQ(read_file(folder / "out.acm"), "precious");
+    }
+}
+
+TEST(Cli, EveryLengthAndLevelPacksExactlyTheBlocksItNeeds) {
+    ScratchFolder folder;
+    for (int levels : {0, 1, 7, 15}) {
+        const int subblocks = levels == 15 ? 1 : 16;
+        const long block_size = static_cast<long>(subblocks) << levels;
+        for (long length : {0L, 1L, block_size - 1, block_size, block_size + 1, 65536L + 7}) {
+            if (length < 0) continue;
+            write_file(folder / "in.raw", raw16(noise(static_cast<std::size_t>(length), 9000, 11)));
+            const RunResult r =
+                run_vellox({folder / "in.raw", folder / "out.acm", "-l", std::to_string(levels),
+                            "-s", std::to_string(subblocks)},
+                           folder);
+            const std::string label = std::to_string(levels) + "/" + std::to_string(length);
+            ASSERT_EQ(r.exit_code, 0) << label << r.err;
+            EXPECT_EQ(r.out.find("Something went wrong"), std::string::npos) << label;
+            // Re-encoding the output as ACM input delivers exactly the sample count again.
+            const RunResult again = run_vellox({folder / "out.acm", folder / "again.acm"}, folder);
+            ASSERT_EQ(again.exit_code, 0) << label << again.err;
+            EXPECT_NE(again.out.find("Input type: ACM\t" + std::to_string(length) + " samples\n"),
+                      std::string::npos)
+                << label;
+        }
+    }
+}
+
+TEST(Cli, UndecodableBlocksAreCountedInAWarning) {
+    ScratchFolder folder;
+    // levels 0, one row, two samples: the first block's only column has method code 25.
+    std::string acm =
+        std::string("\x97\x28\x03\x01", 4) + u32le(2) + std::string("\x02\x00\x22\x56\x10\x00", 6);
+    // range_bits 0, step 1, method 25: the bits 0000 1000000000000000 10011.
+    acm += std::string("\x10\x00\x90\x01", 4);
+    write_file(folder / "bad.acm", acm);
+    const RunResult r = run_vellox({folder / "bad.acm", folder / "out.acm"}, folder);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("Input type: ACM\t2 samples\n"), std::string::npos);
+    EXPECT_EQ(r.err, "Warning: 1 blocks of the input could not be decoded\n");
+}
+
+}  // namespace
+}  // namespace vellox::cli
