@@ -62,7 +62,8 @@ inline std::vector<std::int16_t> noise(std::size_t count, int amplitude, std::ui
     for (std::size_t i = 0; i < count; ++i) {
         state = state * 1664525u + 1013904223u;
         samples[i] = static_cast<std::int16_t>(
-            static_cast<int>((state >> 8) % (2u * amplitude + 1)) - amplitude);
+            static_cast<int>((state >> 8) % (2u * static_cast<unsigned>(amplitude) + 1)) -
+            amplitude);
     }
     return samples;
 }

@@ -16,7 +16,8 @@ namespace {
 
 std::string fnv1a(const std::string& bytes) {
     std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : bytes) {
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
         hash ^= c;
         hash *= 1099511628211ull;
     }
