@@ -36,6 +36,7 @@ void watch_for_interrupts(const std::string& path) {
     std::signal(SIGINT, remove_temporary_and_exit);
     std::signal(SIGTERM, remove_temporary_and_exit);
     std::signal(SIGHUP, remove_temporary_and_exit);
+    std::signal(SIGPIPE, remove_temporary_and_exit);  // the console went away
 }
 
 void stop_watching() {
@@ -43,6 +44,7 @@ void stop_watching() {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGHUP, SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
 }
 
 // The file a symbolic link finally names, or the name itself when it is no link or the
@@ -63,6 +65,9 @@ OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::open(const char* target_name) {
     target = target_name;
+    // A file size limit then fails the write with EFBIG, which is reported, instead of killing
+    // the process with the file half-written.
+    std::signal(SIGXFSZ, SIG_IGN);
     final_path = resolve_links(target_name);
 
     struct stat status {};
