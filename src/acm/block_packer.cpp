@@ -134,70 +134,164 @@ ColumnStats count_column(const Column& column) {
     return stats;
 }
 
-void put_method(BitWriter& out, ColumnMethod method) {
-    out.put_bits(static_cast<std::uint32_t>(method), method_width);
-}
+// A column's fields gathered in a register, least significant bit first, and handed to the
+// writer up to 63 bits at a time: the writer's state stays in memory between its calls.
+class ColumnBits {
+public:
+    explicit ColumnBits(BitWriter& writer) : out(writer) {}
+    ColumnBits(const ColumnBits&) = delete;
+    ColumnBits& operator=(const ColumnBits&) = delete;
 
-void put_prefix_coded(BitWriter& out, const PrefixCode& code, const Column& column) {
-    put_method(out, code.method);
+    // The low n bits of value (n: 0 .. 32; the bits above n are 0).
+    void put(std::uint32_t value, int n) {
+        assert(n >= 0 && n <= 32 && (std::uint64_t{value} >> n) == 0);
+        if (used + n > 63) {
+            out.put_bits(word, used);  // used > 31 here
+            word = 0;
+            used = 0;
+        }
+        word |= std::uint64_t{value} << used;
+        used += n;
+    }
+    void put_method(ColumnMethod method) { put(static_cast<std::uint32_t>(method), method_width); }
+    // Hands the rest to the writer; nothing may be put afterwards. Each emitter gathers in a
+    // ColumnBits of its own, which the compiler keeps in registers.
+    void finish() {
+        if (used > 0) out.put_bits(word, used);
+        used = 0;
+    }
+
+private:
+    BitWriter& out;
+    std::uint64_t word = 0;  // gathered bits, the first in bit 0; above them 0
+    int used = 0;            // # of gathered bits, 0 .. 63
+};
+
+// One codeword per row. In a pair method a zero at an odd place of its run of zeros (counted
+// from 1) is written as the one-bit zero_pair when the next row (the extra zero row after
+// the last) also holds 0, and as its codeword otherwise; a zero at an even place is the pair's
+// second half and writes nothing. Chosen without branches, as the rows come.
+void put_prefix_coded(BitWriter& out, const PrefixCode& code, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(code.method);
     const Codeword* words = code.words + code.largest;  // indexed by k
-    std::int32_t i = 0;
     if (code.has_pairs) {
-        while (i < column.rows) {
+        std::uint32_t run = 0;  // place of this row in its run of zeros, 0 for a non-zero row
+        for (std::int32_t i = 0; i < column.rows; ++i) {
             const std::int32_t k = column.at(i);
-            if (k == 0 && column.at(i + 1) == 0) {
-                out.put_bits(0, 1);
-                i += 2;
-            } else {
-                out.put_bits(words[k].value, words[k].length);
-                ++i;
-            }
+            const std::uint32_t zero = k == 0 ? 1 : 0;
+            run = (run + 1) * zero;
+            const std::uint32_t pair = zero & run & (column.at(i + 1) == 0 ? 1 : 0);
+            const std::uint32_t second_half = zero & ~run & 1;
+            const Codeword& word = words[k];
+            const std::uint32_t value = (pair | second_half) != 0 ? 0 : word.value;
+            const int length = second_half != 0 ? 0 : (pair != 0 ? 1 : word.length);
+            bits.put(value, length);
         }
     } else {
-        for (; i < column.rows; ++i) {
+        for (std::int32_t i = 0; i < column.rows; ++i) {
             const Codeword& word = words[column.at(i)];
-            out.put_bits(word.value, word.length);
+            bits.put(word.value, word.length);
         }
     }
+    bits.finish();
 }
 
-// Linear columns of width w (3 .. 16): k + 2^(w-1) in w bits per row, two rows per put.
-void put_linear(BitWriter& out, int w, const Column& column) {
-    out.put_bits(static_cast<std::uint32_t>(w), method_width);
+// Linear columns of width w (3 .. 16): k + 2^(w-1) in w bits per row.
+void put_linear(BitWriter& out, int w, const Column column) {
+    ColumnBits bits(out);
+    bits.put(static_cast<std::uint32_t>(w), method_width);
     const std::int32_t offset = std::int32_t{1} << (w - 1);
-    std::int32_t i = 0;
-    for (; i + 1 < column.rows; i += 2) {
-        const auto u0 = static_cast<std::uint32_t>(column.at(i) + offset);
-        const auto u1 = static_cast<std::uint32_t>(column.at(i + 1) + offset);
-        out.put_bits(u0 | (u1 << w), 2 * w);
+    const std::uint32_t mask = (std::uint32_t{1} << w) - 1;
+    for (std::int32_t i = 0; i < column.rows; ++i) {
+        bits.put(static_cast<std::uint32_t>(column.at(i) + offset) & mask, w);
     }
-    if (i < column.rows) out.put_bits(static_cast<std::uint32_t>(column.at(i) + offset), w);
+    bits.finish();
 }
 
 // Rows past the last read as 0 from the extra zero rows.
-void put_packed3_5bit(BitWriter& out, const Column& column) {
-    put_method(out, ColumnMethod::packed3_5bit);
+void put_packed3_5bit(BitWriter& out, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(ColumnMethod::packed3_5bit);
     for (std::int32_t i = 0; i < column.rows; i += 3) {
         const std::int32_t group =
             column.at(i) + 3 * column.at(i + 1) + 9 * column.at(i + 2) + packed3_5bit_offset;
-        out.put_bits(static_cast<std::uint32_t>(group), 5);
+        bits.put(static_cast<std::uint32_t>(group) & 31, 5);
     }
+    bits.finish();
 }
 
-void put_packed3_7bit(BitWriter& out, const Column& column) {
-    put_method(out, ColumnMethod::packed3_7bit);
+void put_packed3_7bit(BitWriter& out, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(ColumnMethod::packed3_7bit);
     for (std::int32_t i = 0; i < column.rows; i += 3) {
         const std::int32_t group =
             column.at(i) + 5 * column.at(i + 1) + 25 * column.at(i + 2) + packed3_7bit_offset;
-        out.put_bits(static_cast<std::uint32_t>(group), 7);
+        bits.put(static_cast<std::uint32_t>(group) & 127, 7);
     }
+    bits.finish();
 }
 
-void put_packed2_7bit(BitWriter& out, const Column& column) {
-    put_method(out, ColumnMethod::packed2_7bit);
+void put_packed2_7bit(BitWriter& out, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(ColumnMethod::packed2_7bit);
     for (std::int32_t i = 0; i < column.rows; i += 2) {
         const std::int32_t group = column.at(i) + 11 * column.at(i + 1) + packed2_7bit_offset;
-        out.put_bits(static_cast<std::uint32_t>(group), 7);
+        bits.put(static_cast<std::uint32_t>(group) & 127, 7);
+    }
+    bits.finish();
+}
+
+// The method of a column whose largest magnitude a is 1 .. 4, and its data. The tests on
+// zeros mark where a prefix code becomes shorter than the dense method.
+void choose_small_column(BitWriter& out, std::int32_t a, std::int32_t b, const Column& column) {
+    const ColumnStats stats = count_column(column);
+    const std::int64_t row_count = column.rows;
+    const bool pairs_pay = 3 * std::int64_t{stats.pairs} > row_count;
+    const std::int64_t zeros = stats.zeros;
+    switch (a) {
+        case 1:
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc1_pairs_code, column);
+            } else if (3 * zeros > row_count) {
+                put_prefix_coded(out, vlc1_code, column);
+            } else {
+                put_packed3_5bit(out, column);
+            }
+            break;
+        case 2:
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc2_pairs_code, column);
+            } else if (3 * zeros > row_count) {
+                put_prefix_coded(out, vlc2_code, column);
+            } else {
+                put_packed3_7bit(out, column);
+            }
+            break;
+        case 3:
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc3_pairs_code, column);
+            } else if (3 * zeros + stats.ones > row_count) {
+                put_prefix_coded(out, vlc3_code, column);
+            } else {
+                put_linear(out, 3, column);
+            }
+            break;
+        default:  // 4
+            if (pairs_pay) {
+                put_prefix_coded(out, vlc4_pairs_code, column);
+            } else if (b <= 3) {
+                if (3 * zeros > row_count) {
+                    put_prefix_coded(out, vlc4_code, column);
+                } else {
+                    put_linear(out, 3, column);
+                }
+            } else if (6 * zeros > row_count) {
+                put_prefix_coded(out, vlc4_code, column);
+            } else {
+                put_packed2_7bit(out, column);
+            }
+            break;
     }
 }
 
@@ -234,11 +328,13 @@ bool BlockPacker::init() {
     max_positive = allocate_array<std::int16_t>(columns);
     if (!max_positive) return false;
     min_negative = allocate_array<std::int16_t>(columns);
-    return min_negative != nullptr;
+    if (!min_negative) return false;
+    search_columns = allocate_array<ColumnMaxima>(columns);
+    return search_columns != nullptr;
 }
 
 void BlockPacker::pack_block(const std::int16_t* values) {
-    assert(writer && min_negative);
+    assert(writer && search_columns);
     // After a failed write nothing reaches the file any more; finish reports the failure.
     if (writer->write_error() != 0) return;
     std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
@@ -246,13 +342,13 @@ void BlockPacker::pack_block(const std::int16_t* values) {
     quantize_block(step);
     std::int32_t j = 0;
     while (j < columns) {
-        // A run of zero columns is a run of zero method codes, put six at a time.
+        // A run of zero columns is a run of zero method codes, put twelve at a time.
         std::int32_t zero_columns = 0;
         while (j < columns && max_magnitude.get()[j] == 0) {
             ++zero_columns;
             ++j;
         }
-        for (; zero_columns >= 6; zero_columns -= 6) writer->put_bits(0, 6 * method_width);
+        for (; zero_columns >= 12; zero_columns -= 12) writer->put_bits(0, 12 * method_width);
         if (zero_columns > 0) writer->put_bits(0, zero_columns * method_width);
         if (j < columns) code_column(j++);
     }
@@ -308,7 +404,13 @@ std::int32_t BlockPacker::choose_step() {
     const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
 
     // A budget below -1 cannot be met by any step; it is taken as no limit like -1.
-    if (bit_budget < 0 || step_fits(first_step)) return first_step;
+    if (bit_budget < 0) return first_step;
+    search_count = 0;
+    for (std::int32_t j = 0; j < columns; ++j) {
+        search_columns.get()[search_count] = {magnitude[j], top[j]};
+        search_count += magnitude[j] != 0 ? 1 : 0;
+    }
+    if (step_fits(first_step)) return first_step;
 
     // Probe upward with doubling increments: first_step + 16, + 48, + 112, ... Every step
     // above the block's largest magnitude fits (it estimates 0 bits), so probes stay below
@@ -339,14 +441,14 @@ bool BlockPacker::step_fits(std::int32_t step) const {
     return estimate_bits(step) <= static_cast<double>(bit_budget);
 }
 
+// Columns of zeros estimate 0 bits at every step and are left out: adding 0 changes no sum.
 double BlockPacker::estimate_bits(std::int32_t step) const {
     const Reciprocal divide_by_step(step);
-    const std::int32_t* magnitude = max_magnitude.get();
-    const std::int16_t* positive = max_positive.get();
+    const ColumnMaxima* maxima = search_columns.get();
     double sum = 0.0;
-    for (std::int32_t j = 0; j < columns; ++j) {
-        sum +=
-            bits_per_value(divide_by_step.divide(magnitude[j]), divide_by_step.divide(positive[j]));
+    for (std::int32_t i = 0; i < search_count; ++i) {
+        sum += bits_per_value(divide_by_step.divide(maxima[i].magnitude),
+                              divide_by_step.divide(maxima[i].positive));
     }
     return sum * static_cast<double>(rows);
 }
@@ -368,10 +470,18 @@ void BlockPacker::quantize_block(std::int32_t step) {
         top[j] = static_cast<std::int16_t>(positive);
     }
     if (step != 1) {
+        // The same division with a 32-bit factor, which the compiler turns into vector
+        // multiplications: factor = floor(2^32 / step) + 1 = (2^32 + e) / step with
+        // 0 < e <= step, so a * factor / 2^32 exceeds a / step by less than a / 2^32 <= 2^-17,
+        // less than the 1 / step that separates a / step from the next integer.
+        const auto factor =
+            static_cast<std::uint32_t>((std::uint64_t{1} << 32) / static_cast<std::uint64_t>(step) +
+                                       1);  // step >= 2: below 2^31 + 1
         std::int16_t* values = block.get();
         for (std::int32_t e = 0; e < block_size; ++e) {
             const std::int32_t v = values[e];
-            const std::int32_t k = divide_by_step.divide(v < 0 ? -v : v);
+            const auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
+            const auto k = static_cast<std::int32_t>((std::uint64_t{a} * factor) >> 32);
             values[e] = static_cast<std::int16_t>(v < 0 ? -k : k);
         }
     }
@@ -386,66 +496,13 @@ void BlockPacker::code_column(std::int32_t j) {
     const std::int32_t a = max_magnitude.get()[j];
     const std::int32_t b = max_positive.get()[j];
     if (a == 0) {
-        put_method(out, ColumnMethod::zero);
-        return;
-    }
-    if (a >= 6) {
+        out.put_bits(static_cast<std::uint32_t>(ColumnMethod::zero), method_width);
+    } else if (a >= 6) {
         put_linear(out, linear_width(a, b), column);
-        return;
-    }
-    if (a == 5) {
+    } else if (a == 5) {
         put_packed2_7bit(out, column);
-        return;
-    }
-
-    // The tests on zeros mark where a prefix code becomes shorter than the dense method.
-    const ColumnStats stats = count_column(column);
-    const std::int64_t row_count = rows;
-    const bool pairs_pay = 3 * std::int64_t{stats.pairs} > row_count;
-    const std::int64_t zeros = stats.zeros;
-    switch (a) {
-        case 1:
-            if (pairs_pay) {
-                put_prefix_coded(out, vlc1_pairs_code, column);
-            } else if (3 * zeros > row_count) {
-                put_prefix_coded(out, vlc1_code, column);
-            } else {
-                put_packed3_5bit(out, column);
-            }
-            break;
-        case 2:
-            if (pairs_pay) {
-                put_prefix_coded(out, vlc2_pairs_code, column);
-            } else if (3 * zeros > row_count) {
-                put_prefix_coded(out, vlc2_code, column);
-            } else {
-                put_packed3_7bit(out, column);
-            }
-            break;
-        case 3:
-            if (pairs_pay) {
-                put_prefix_coded(out, vlc3_pairs_code, column);
-            } else if (3 * zeros + stats.ones > row_count) {
-                put_prefix_coded(out, vlc3_code, column);
-            } else {
-                put_linear(out, 3, column);
-            }
-            break;
-        default:  // 4
-            if (pairs_pay) {
-                put_prefix_coded(out, vlc4_pairs_code, column);
-            } else if (b <= 3) {
-                if (3 * zeros > row_count) {
-                    put_prefix_coded(out, vlc4_code, column);
-                } else {
-                    put_linear(out, 3, column);
-                }
-            } else if (6 * zeros > row_count) {
-                put_prefix_coded(out, vlc4_code, column);
-            } else {
-                put_packed2_7bit(out, column);
-            }
-            break;
+    } else {
+        choose_small_column(out, a, b, column);
     }
 }
 
