@@ -38,6 +38,19 @@ private:
     std::uint64_t factor;  // 2^40 / step, rounded up past it
 };
 
+// The greatest common divisor of g and a (gcd(g, 0) = g), by Euclid's remainders, the first
+// taken of the new value by the divisor so far (usually the smaller).
+std::uint32_t gcd(std::uint32_t g, std::uint32_t a) {
+    if (g == 0 || a == 0) return g | a;
+    a %= g;
+    while (a != 0) {
+        const std::uint32_t r = g % a;
+        g = a;
+        a = r;
+    }
+    return g;
+}
+
 // Estimated bits per value of a column whose coded integers reach the magnitude a and the
 // positive value b (b <= a): the cost of the dense method the column coder would fall back
 // to. For a = 0 .. 5; a = 4 costs 3.5 instead when b is 4.
@@ -393,12 +406,7 @@ std::int32_t BlockPacker::choose_step() {
         if (any == 0) continue;
         for (std::int64_t e = start; e < end; ++e) {
             const std::int32_t v = values[e];
-            auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
-            while (a != 0) {
-                const std::uint32_t r = divisor % a;
-                divisor = a;
-                a = r;
-            }
+            divisor = gcd(divisor, static_cast<std::uint32_t>(v < 0 ? -v : v));
         }
     }
     const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
@@ -443,12 +451,18 @@ bool BlockPacker::step_fits(std::int32_t step) const {
 
 // Columns of zeros estimate 0 bits at every step and are left out: adding 0 changes no sum.
 double BlockPacker::estimate_bits(std::int32_t step) const {
-    const Reciprocal divide_by_step(step);
     const ColumnMaxima* maxima = search_columns.get();
     double sum = 0.0;
-    for (std::int32_t i = 0; i < search_count; ++i) {
-        sum += bits_per_value(divide_by_step.divide(maxima[i].magnitude),
-                              divide_by_step.divide(maxima[i].positive));
+    if (search_count <= 2) {  // too few columns to pay for the reciprocal's own division
+        for (std::int32_t i = 0; i < search_count; ++i) {
+            sum += bits_per_value(maxima[i].magnitude / step, maxima[i].positive / step);
+        }
+    } else {
+        const Reciprocal divide_by_step(step);
+        for (std::int32_t i = 0; i < search_count; ++i) {
+            sum += bits_per_value(divide_by_step.divide(maxima[i].magnitude),
+                                  divide_by_step.divide(maxima[i].positive));
+        }
     }
     return sum * static_cast<double>(rows);
 }
