@@ -48,6 +48,44 @@ public:
         pending = total - 64;
     }
 
+    // A run of puts of at most 32 bits each with the pending bits kept in registers: it takes
+    // the writer's pending bits over when made and gives back what is left on finish. Nothing
+    // else may be put on the writer in between.
+    class Burst {
+    public:
+        explicit Burst(BitWriter& writer)
+            : out(writer), word(writer.accumulator), used(writer.pending), first_used(used) {
+            assert(writer.buffer != nullptr && !writer.finished);
+        }
+        Burst(const Burst&) = delete;
+        Burst& operator=(const Burst&) = delete;
+
+        // Appends value in n bits (n: 0 .. 32; value < 2^n), least significant first.
+        void put(std::uint32_t value, int n) {
+            assert(n >= 0 && n <= 32 && (std::uint64_t{value} >> n) == 0);
+            word |= std::uint64_t{value} << used;
+            used += n;
+            if (used >= 64) {
+                out.put_word(word);
+                ++words;
+                used -= 64;
+                word = std::uint64_t{value} >> (n - used);  // the bits that did not fit
+            }
+        }
+        void finish() {
+            out.accumulator = word;
+            out.pending = used;
+            out.bits_put += 64 * words + used - first_used;
+        }
+
+    private:
+        BitWriter& out;
+        std::uint64_t word;      // pending bits, the next one in bit 0; above them 0
+        int used;                // # of pending bits, 0 .. 63 between puts
+        int first_used;          // the writer's pending bits when the burst began
+        std::int64_t words = 0;  // whole words handed to the writer
+    };
+
     // Ends the stream: writes what is left except the trailing zero bytes, then flushes the
     // file. No bits may be put afterwards; a second call does nothing.
     void finish_bits();

@@ -147,37 +147,12 @@ ColumnStats count_column(const Column& column) {
     return stats;
 }
 
-// A column's fields gathered in a register, least significant bit first, and handed to the
-// writer up to 63 bits at a time: the writer's state stays in memory between its calls.
-class ColumnBits {
+// A column's fields go through a burst of the writer, which keeps its pending bits in
+// registers; each emitter makes its own, so that the compiler sees it whole.
+class ColumnBits : public BitWriter::Burst {
 public:
-    explicit ColumnBits(BitWriter& writer) : out(writer) {}
-    ColumnBits(const ColumnBits&) = delete;
-    ColumnBits& operator=(const ColumnBits&) = delete;
-
-    // The low n bits of value (n: 0 .. 32; the bits above n are 0).
-    void put(std::uint32_t value, int n) {
-        assert(n >= 0 && n <= 32 && (std::uint64_t{value} >> n) == 0);
-        if (used + n > 63) {
-            out.put_bits(word, used);  // used > 31 here
-            word = 0;
-            used = 0;
-        }
-        word |= std::uint64_t{value} << used;
-        used += n;
-    }
+    using Burst::Burst;
     void put_method(ColumnMethod method) { put(static_cast<std::uint32_t>(method), method_width); }
-    // Hands the rest to the writer; nothing may be put afterwards. Each emitter gathers in a
-    // ColumnBits of its own, which the compiler keeps in registers.
-    void finish() {
-        if (used > 0) out.put_bits(word, used);
-        used = 0;
-    }
-
-private:
-    BitWriter& out;
-    std::uint64_t word = 0;  // gathered bits, the first in bit 0; above them 0
-    int used = 0;            // # of gathered bits, 0 .. 63
 };
 
 // One codeword per row. In a pair method a zero at an odd place of its run of zeros (counted

@@ -236,6 +236,42 @@ TEST(BitWriter, RandomPutsMatchTheBitModel) {
     }
 }
 
+// Bursts of puts (of 0 to 32 bits) between plain puts write the same stream as plain puts,
+// and count their bits.
+TEST(BitWriter, BurstsMatchTheBitModel) {
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 random(seed);
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        StreamModel model;
+        for (int round = 0; round < 3000; ++round) {
+            if (random() % 3 == 0) {
+                const int n = 1 + static_cast<int>(random() % 64);
+                const auto value = (std::uint64_t{random()} << 32) | random();
+                out.writer.put_bits(value, n);
+                model.put_bits(value, n);
+                continue;
+            }
+            BitWriter::Burst burst(out.writer);
+            const int puts = static_cast<int>(random() % 40);
+            for (int i = 0; i < puts; ++i) {
+                const int n = static_cast<int>(random() % 33);
+                std::uint32_t value = n == 0 ? 0 : random() >> (32 - n);
+                if (random() % 4 < seed % 4) value = 0;
+                burst.put(value, n);
+                model.put_bits(value, n);
+            }
+            burst.finish();
+            EXPECT_EQ(out.writer.bits_written(), model.bit_count());
+        }
+        out.writer.finish_bits();
+        const Bytes expected = model.file_bytes();
+        EXPECT_EQ(out.contents(), expected);
+        EXPECT_EQ(out.writer.bytes_written(), static_cast<std::int64_t>(expected.size()));
+    }
+}
+
 // /dev/full accepts the open and fails every write with ENOSPC. It is opened for update so
 // that nothing is created where it is missing.
 std::FILE* open_dev_full() { return std::fopen("/dev/full", "r+b"); }
