@@ -257,7 +257,7 @@ TEST(BitWriter, BurstsMatchTheBitModel) {
             const int puts = static_cast<int>(random() % 40);
             for (int i = 0; i < puts; ++i) {
                 const int n = static_cast<int>(random() % 33);
-                std::uint32_t value = n == 0 ? 0 : random() >> (32 - n);
+                std::uint32_t value = n == 0 ? 0 : static_cast<std::uint32_t>(random() >> (32 - n));
                 if (random() % 4 < seed % 4) value = 0;
                 burst.put(value, n);
                 model.put_bits(value, n);
