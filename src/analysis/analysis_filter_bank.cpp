@@ -44,6 +44,9 @@ struct FilterLevel {
     std::int64_t fill = 0;         // values in the window
     std::int64_t next_output = 0;  // stream index of the next output to compute
     bool sums_in_range = false;    // no sum can leave the 32-bit range: no check needed
+    // No value from this stream index on is other than 0 (just past the newest value other
+    // than 0 that the level has taken); outputs that reach back no further are 0.
+    std::int64_t silent_from = 0;
 };
 
 namespace {
@@ -226,6 +229,9 @@ std::int32_t AnalysisFilterBank::process(const std::int16_t* source, std::int32_
         make_room(first, n);
         double* in = first.values + first.fill;
         for (std::int32_t i = 0; i < n; ++i) in[i] = source[at + i];
+        std::int32_t last = n;  // just past the last sample other than 0
+        while (last > 0 && source[at + last - 1] == 0) --last;
+        if (last > 0) first.silent_from = first.first_index + first.fill + last;
         first.fill += n;
         for (std::int32_t l = 0; l < levels; ++l) {
             FilterLevel& level = level_records[l];
@@ -233,13 +239,31 @@ std::int32_t AnalysisFilterBank::process(const std::int16_t* source, std::int32_
             const std::int64_t end = last_tile ? seen : seen & -block_outputs;
             if (end <= level.next_output) continue;
             const std::int64_t outputs = end - level.next_output;
+            // Outputs whose every term is a zero value are 0 (a zero value adds a signed
+            // zero, or nothing with taps that are not finite): silence costs no filtering.
+            const bool silent = level.next_output - level.history >= level.silent_from;
             if (l + 1 < levels) {
                 FilterLevel& next = level_records[l + 1];
                 make_room(next, outputs);
-                filter_outputs(level, end, next.values + next.fill, nullptr);
+                double* out = next.values + next.fill;
+                if (silent) {
+                    std::fill(out, out + outputs, 0.0);
+                } else {
+                    filter_outputs(level, end, out, nullptr);
+                    std::int64_t last_output = outputs;  // just past the last one other than 0
+                    while (last_output > 0 && out[last_output - 1] == 0.0) --last_output;
+                    if (last_output > 0) {
+                        next.silent_from = next.first_index + next.fill + last_output;
+                    }
+                }
                 next.fill += outputs;
             } else {
-                filter_outputs(level, end, nullptr, destination + written);
+                std::int32_t* out = destination + written;
+                if (silent) {
+                    std::fill(out, out + outputs, 0);
+                } else {
+                    filter_outputs(level, end, nullptr, out);
+                }
                 written += static_cast<std::int32_t>(outputs);
             }
             level.next_output = end;

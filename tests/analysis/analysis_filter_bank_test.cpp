@@ -381,6 +381,39 @@ TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
     }
 }
 
+TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
+    // Silence long enough for whole tiles of every level to be skipped, ending in single
+    // values, with finite taps and with taps whose zero products would be NaN.
+    std::vector<std::int16_t> samples = mixed_signal(5000, 11);
+    samples.resize(45000, 0);
+    samples.push_back(-32768);
+    samples.resize(100000, 0);
+    const std::vector<std::int16_t> burst = mixed_signal(3000, 12);
+    samples.insert(samples.end(), burst.begin(), burst.end());
+    samples.resize(200000, 0);
+    samples.push_back(1);
+    samples.resize(230000, 0);
+    TempFile infinite("3 2 1e400 0.5");
+    for (const std::int32_t levels : {1, 3, 7, 10}) {
+        for (const bool finite : {true, false}) {
+            auto reference_bank = make_bank(finite ? 'D' : 'C', levels, 11, infinite.path.c_str());
+            ASSERT_TRUE(reference_bank->init());
+            const std::vector<std::int32_t> expected =
+                ReferenceBank(*reference_bank, levels).run(samples);
+            for (const FilterPath path : runnable_paths()) {
+                for (const std::int32_t chunk : {65536, 777, 4096}) {
+                    auto bank = make_bank(finite ? 'D' : 'C', levels, 11, infinite.path.c_str());
+                    ASSERT_TRUE(bank->set_filter_path(path));
+                    ASSERT_TRUE(bank->init());
+                    EXPECT_EQ(run_chunked(*bank, samples, {chunk}), expected)
+                        << "levels " << levels << (finite ? "" : ", infinite tap") << ", chunk "
+                        << chunk << ", " << path_name(path);
+                }
+            }
+        }
+    }
+}
+
 TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
     // Fifteen levels with short filters: the wide levels' rows are filled across many calls.
     FdFilterBank reference_bank(15, 3);
