@@ -66,7 +66,7 @@ BENCHMARK(BM_AnalysisFilterBank)
     ->Args({7, 3, 0, 3})
     ->Unit(benchmark::kMillisecond);
 
-// Silence: zero values still cost their terms here, unlike in a ring that skips them.
+// Silence: whole tiles whose outputs reach back only to zero values are not filtered.
 void BM_AnalysisFilterBankSilence(benchmark::State& state) {
     FdFilterBank bank(7, 11);
     if (!bank.init()) {
