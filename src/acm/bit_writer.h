@@ -15,9 +15,9 @@ namespace vellox {
 // of a file as zero bits, so the file decodes the same and is shorter.
 class BitWriter {
 public:
-    // Widest put_bits: a put completes at most one 64-bit word of the accumulator, and
-    // what is left of it (at most 32 bits) starts the next.
-    static constexpr int max_bits_per_call = 32;
+    // Widest put_bits: a put completes at most one 64-bit word of the accumulator, and what
+    // is left of it starts the next.
+    static constexpr int max_bits_per_call = 64;
     // Bytes gathered before one fwrite.
     static constexpr std::int64_t buffer_size = 64 * 1024;
 
@@ -31,10 +31,10 @@ public:
 
     // Appends the low n bits of value (n: 1 .. max_bits_per_call), least significant first;
     // the bits of value above n are ignored.
-    void put_bits(std::uint32_t value, int n) {
+    void put_bits(std::uint64_t value, int n) {
         assert(n >= 1 && n <= max_bits_per_call);
         assert(buffer != nullptr && !finished);
-        const std::uint64_t bits = value & ((std::uint64_t{1} << n) - 1);
+        const std::uint64_t bits = value & (~std::uint64_t{0} >> (64 - n));
         accumulator |= bits << pending;  // bits past bit 63 are taken up again below
         bits_put += n;
         const int total = pending + n;
@@ -43,10 +43,48 @@ public:
             return;
         }
         put_word(accumulator);
-        // total >= 64 means pending >= 32: the shift is 1 .. 32 bits.
-        accumulator = bits >> (64 - pending);
+        // The bits of value that did not fit; none when pending was 0 (n was 64).
+        accumulator = pending == 0 ? 0 : bits >> (64 - pending);
         pending = total - 64;
     }
+
+    // A run of puts of at most 32 bits each with the pending bits kept in registers: it takes
+    // the writer's pending bits over when made and gives back what is left on finish. Nothing
+    // else may be put on the writer in between.
+    class Burst {
+    public:
+        explicit Burst(BitWriter& writer)
+            : out(writer), word(writer.accumulator), used(writer.pending), first_used(used) {
+            assert(writer.buffer != nullptr && !writer.finished);
+        }
+        Burst(const Burst&) = delete;
+        Burst& operator=(const Burst&) = delete;
+
+        // Appends value in n bits (n: 0 .. 32; value < 2^n), least significant first.
+        void put(std::uint32_t value, int n) {
+            assert(n >= 0 && n <= 32 && (std::uint64_t{value} >> n) == 0);
+            word |= std::uint64_t{value} << used;
+            used += n;
+            if (used >= 64) {
+                out.put_word(word);
+                ++words;
+                used -= 64;
+                word = std::uint64_t{value} >> (n - used);  // the bits that did not fit
+            }
+        }
+        void finish() {
+            out.accumulator = word;
+            out.pending = used;
+            out.bits_put += 64 * words + used - first_used;
+        }
+
+    private:
+        BitWriter& out;
+        std::uint64_t word;      // pending bits, the next one in bit 0; above them 0
+        int used;                // # of pending bits, 0 .. 63 between puts
+        int first_used;          // the writer's pending bits when the burst began
+        std::int64_t words = 0;  // whole words handed to the writer
+    };
 
     // Ends the stream: writes what is left except the trailing zero bytes, then flushes the
     // file. No bits may be put afterwards; a second call does nothing.

@@ -38,6 +38,19 @@ private:
     std::uint64_t factor;  // 2^40 / step, rounded up past it
 };
 
+// The greatest common divisor of g and a (gcd(g, 0) = g), by Euclid's remainders, the first
+// taken of the new value by the divisor so far (usually the smaller).
+std::uint32_t gcd(std::uint32_t g, std::uint32_t a) {
+    if (g == 0 || a == 0) return g | a;
+    a %= g;
+    while (a != 0) {
+        const std::uint32_t r = g % a;
+        g = a;
+        a = r;
+    }
+    return g;
+}
+
 // Estimated bits per value of a column whose coded integers reach the magnitude a and the
 // positive value b (b <= a): the cost of the dense method the column coder would fall back
 // to. For a = 0 .. 5; a = 4 costs 3.5 instead when b is 4.
@@ -134,273 +147,94 @@ ColumnStats count_column(const Column& column) {
     return stats;
 }
 
-void put_method(BitWriter& out, ColumnMethod method) {
-    out.put_bits(static_cast<std::uint32_t>(method), method_width);
-}
+// A column's fields go through a burst of the writer, which keeps its pending bits in
+// registers; each emitter makes its own, so that the compiler sees it whole.
+class ColumnBits : public BitWriter::Burst {
+public:
+    using Burst::Burst;
+    void put_method(ColumnMethod method) { put(static_cast<std::uint32_t>(method), method_width); }
+};
 
-void put_prefix_coded(BitWriter& out, const PrefixCode& code, const Column& column) {
-    put_method(out, code.method);
+// One codeword per row. In a pair method a zero at an odd place of its run of zeros (counted
+// from 1) is written as the one-bit zero_pair when the next row (the extra zero row after
+// the last) also holds 0, and as its codeword otherwise; a zero at an even place is the pair's
+// second half and writes nothing. Chosen without branches, as the rows come.
+void put_prefix_coded(BitWriter& out, const PrefixCode& code, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(code.method);
     const Codeword* words = code.words + code.largest;  // indexed by k
-    std::int32_t i = 0;
     if (code.has_pairs) {
-        while (i < column.rows) {
+        std::uint32_t run = 0;  // place of this row in its run of zeros, 0 for a non-zero row
+        for (std::int32_t i = 0; i < column.rows; ++i) {
             const std::int32_t k = column.at(i);
-            if (k == 0 && column.at(i + 1) == 0) {
-                out.put_bits(0, 1);
-                i += 2;
-            } else {
-                out.put_bits(words[k].value, words[k].length);
-                ++i;
-            }
+            const std::uint32_t zero = k == 0 ? 1 : 0;
+            run = (run + 1) * zero;
+            const std::uint32_t pair = zero & run & (column.at(i + 1) == 0 ? 1 : 0);
+            const std::uint32_t second_half = zero & ~run & 1;
+            const Codeword& word = words[k];
+            const std::uint32_t value = (pair | second_half) != 0 ? 0 : word.value;
+            const int length = second_half != 0 ? 0 : (pair != 0 ? 1 : word.length);
+            bits.put(value, length);
         }
     } else {
-        for (; i < column.rows; ++i) {
+        for (std::int32_t i = 0; i < column.rows; ++i) {
             const Codeword& word = words[column.at(i)];
-            out.put_bits(word.value, word.length);
+            bits.put(word.value, word.length);
         }
     }
+    bits.finish();
 }
 
-// Linear columns of width w (3 .. 16): k + 2^(w-1) in w bits per row, two rows per put.
-void put_linear(BitWriter& out, int w, const Column& column) {
-    out.put_bits(static_cast<std::uint32_t>(w), method_width);
+// Linear columns of width w (3 .. 16): k + 2^(w-1) in w bits per row.
+void put_linear(BitWriter& out, int w, const Column column) {
+    ColumnBits bits(out);
+    bits.put(static_cast<std::uint32_t>(w), method_width);
     const std::int32_t offset = std::int32_t{1} << (w - 1);
-    std::int32_t i = 0;
-    for (; i + 1 < column.rows; i += 2) {
-        const auto u0 = static_cast<std::uint32_t>(column.at(i) + offset);
-        const auto u1 = static_cast<std::uint32_t>(column.at(i + 1) + offset);
-        out.put_bits(u0 | (u1 << w), 2 * w);
+    const std::uint32_t mask = (std::uint32_t{1} << w) - 1;
+    for (std::int32_t i = 0; i < column.rows; ++i) {
+        bits.put(static_cast<std::uint32_t>(column.at(i) + offset) & mask, w);
     }
-    if (i < column.rows) out.put_bits(static_cast<std::uint32_t>(column.at(i) + offset), w);
+    bits.finish();
 }
 
 // Rows past the last read as 0 from the extra zero rows.
-void put_packed3_5bit(BitWriter& out, const Column& column) {
-    put_method(out, ColumnMethod::packed3_5bit);
+void put_packed3_5bit(BitWriter& out, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(ColumnMethod::packed3_5bit);
     for (std::int32_t i = 0; i < column.rows; i += 3) {
         const std::int32_t group =
             column.at(i) + 3 * column.at(i + 1) + 9 * column.at(i + 2) + packed3_5bit_offset;
-        out.put_bits(static_cast<std::uint32_t>(group), 5);
+        bits.put(static_cast<std::uint32_t>(group) & 31, 5);
     }
+    bits.finish();
 }
 
-void put_packed3_7bit(BitWriter& out, const Column& column) {
-    put_method(out, ColumnMethod::packed3_7bit);
+void put_packed3_7bit(BitWriter& out, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(ColumnMethod::packed3_7bit);
     for (std::int32_t i = 0; i < column.rows; i += 3) {
         const std::int32_t group =
             column.at(i) + 5 * column.at(i + 1) + 25 * column.at(i + 2) + packed3_7bit_offset;
-        out.put_bits(static_cast<std::uint32_t>(group), 7);
+        bits.put(static_cast<std::uint32_t>(group) & 127, 7);
     }
+    bits.finish();
 }
 
-void put_packed2_7bit(BitWriter& out, const Column& column) {
-    put_method(out, ColumnMethod::packed2_7bit);
+void put_packed2_7bit(BitWriter& out, const Column column) {
+    ColumnBits bits(out);
+    bits.put_method(ColumnMethod::packed2_7bit);
     for (std::int32_t i = 0; i < column.rows; i += 2) {
         const std::int32_t group = column.at(i) + 11 * column.at(i + 1) + packed2_7bit_offset;
-        out.put_bits(static_cast<std::uint32_t>(group), 7);
+        bits.put(static_cast<std::uint32_t>(group) & 127, 7);
     }
+    bits.finish();
 }
 
-}  // namespace
-
-BlockPacker::BlockPacker(std::FILE* output, std::int32_t column_count, std::int32_t row_count,
-                         std::int32_t budget)
-    : file(output), columns(column_count), rows(row_count), block_size(0), bit_budget(budget) {
-    const std::int64_t size = std::int64_t{row_count} * column_count;
-    if (size <= INT32_MAX && size >= 0) block_size = static_cast<std::int32_t>(size);
-}
-
-BlockPacker::~BlockPacker() {
-    if (writer) writer->finish_bits();
-}
-
-bool BlockPacker::init() {
-    // The block with its two extra rows must be indexable by int32.
-    if (columns < 1 || rows < 1) return false;
-    const std::int64_t buffer_values = (std::int64_t{rows} + 2) * columns;
-    if (buffer_values > INT32_MAX) return false;
-
-    // Zero-filled, so the two extra rows start and stay 0.
-    block = allocate_array<std::int16_t>(buffer_values);
-    if (!block) return false;
-    writer = make_object<BitWriter>(file);
-    if (!writer) return false;
-    if (!writer->init()) {
-        writer.reset();
-        return false;
-    }
-    max_magnitude = allocate_array<std::int32_t>(columns);
-    if (!max_magnitude) return false;
-    max_positive = allocate_array<std::int16_t>(columns);
-    if (!max_positive) return false;
-    min_negative = allocate_array<std::int16_t>(columns);
-    return min_negative != nullptr;
-}
-
-void BlockPacker::pack_block(const std::int16_t* values) {
-    assert(writer && min_negative);
-    // After a failed write nothing reaches the file any more; finish reports the failure.
-    if (writer->write_error() != 0) return;
-    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
-    const std::int32_t step = choose_step();
-    quantize_block(step);
-    std::int32_t j = 0;
-    while (j < columns) {
-        // A run of zero columns is a run of zero method codes, put six at a time.
-        std::int32_t zero_columns = 0;
-        while (j < columns && max_magnitude.get()[j] == 0) {
-            ++zero_columns;
-            ++j;
-        }
-        for (; zero_columns >= 6; zero_columns -= 6) writer->put_bits(0, 6 * method_width);
-        if (zero_columns > 0) writer->put_bits(0, zero_columns * method_width);
-        if (j < columns) code_column(j++);
-    }
-}
-
-bool BlockPacker::finish() {
-    if (!writer) return false;
-    writer->finish_bits();
-    return writer->write_error() == 0;
-}
-
-std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
-
-int BlockPacker::write_error() const { return writer ? writer->write_error() : 0; }
-
-std::int32_t BlockPacker::choose_step() {
-    std::int16_t* top = max_positive.get();
-    std::int16_t* bottom = min_negative.get();
-    std::fill(top, top + columns, std::int16_t{0});
-    std::fill(bottom, bottom + columns, std::int16_t{0});
-    const std::int16_t* row = block.get();
-    for (std::int32_t i = 0; i < rows; ++i, row += columns) {
-        for (std::int32_t j = 0; j < columns; ++j) {
-            top[j] = std::max(top[j], row[j]);
-            bottom[j] = std::min(bottom[j], row[j]);
-        }
-    }
-    std::int32_t* magnitude = max_magnitude.get();
-    for (std::int32_t j = 0; j < columns; ++j) {
-        magnitude[j] = std::max<std::int32_t>(top[j], -std::int32_t{bottom[j]});
-    }
-
-    // The greatest common divisor of all magnitudes. Once it is 1 no value can change it,
-    // and runs of zeros (gcd(g, 0) = g) are passed over a chunk at a time.
-    constexpr std::int64_t chunk = 16;
-    std::uint32_t divisor = 0;
-    const std::int16_t* values = block.get();
-    for (std::int64_t start = 0; start < block_size && divisor != 1; start += chunk) {
-        const std::int64_t end = std::min<std::int64_t>(start + chunk, block_size);
-        int any = 0;
-        for (std::int64_t e = start; e < end; ++e) any |= values[e];
-        if (any == 0) continue;
-        for (std::int64_t e = start; e < end; ++e) {
-            const std::int32_t v = values[e];
-            auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
-            while (a != 0) {
-                const std::uint32_t r = divisor % a;
-                divisor = a;
-                a = r;
-            }
-        }
-    }
-    const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
-
-    // A budget below -1 cannot be met by any step; it is taken as no limit like -1.
-    if (bit_budget < 0 || step_fits(first_step)) return first_step;
-
-    // Probe upward with doubling increments: first_step + 16, + 48, + 112, ... Every step
-    // above the block's largest magnitude fits (it estimates 0 bits), so probes stay below
-    // 2^17 and the result below 32770.
-    std::int32_t last_unfit = first_step;
-    std::int32_t increment = 16;
-    while (!step_fits(last_unfit + increment)) {
-        last_unfit += increment;
-        increment *= 2;
-    }
-    // The smallest fitting step between, by binary search.
-    std::int32_t first = last_unfit + 1;
-    std::int32_t count = increment - 1;
-    while (count > 0) {
-        const std::int32_t half = count / 2;
-        const std::int32_t mid = first + half;
-        if (!step_fits(mid)) {
-            first = mid + 1;
-            count -= half + 1;
-        } else {
-            count = half;
-        }
-    }
-    return first;
-}
-
-bool BlockPacker::step_fits(std::int32_t step) const {
-    return estimate_bits(step) <= static_cast<double>(bit_budget);
-}
-
-double BlockPacker::estimate_bits(std::int32_t step) const {
-    const Reciprocal divide_by_step(step);
-    const std::int32_t* magnitude = max_magnitude.get();
-    const std::int16_t* positive = max_positive.get();
-    double sum = 0.0;
-    for (std::int32_t j = 0; j < columns; ++j) {
-        sum +=
-            bits_per_value(divide_by_step.divide(magnitude[j]), divide_by_step.divide(positive[j]));
-    }
-    return sum * static_cast<double>(rows);
-}
-
-void BlockPacker::quantize_block(std::int32_t step) {
-    assert(step >= 1 && step <= 32769);  // so the 16-bit field holds it
-    // Division truncates toward zero, so it keeps the order of values of one sign: the
-    // column maxima of the coded integers are those of the values divided by the step.
-    const Reciprocal divide_by_step(step);
-    std::int32_t* magnitude = max_magnitude.get();
-    std::int16_t* top = max_positive.get();
-    const std::int16_t* bottom = min_negative.get();
-    std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others
-    for (std::int32_t j = 0; j < columns; ++j) {
-        const std::int32_t positive = divide_by_step.divide(top[j]);
-        const std::int32_t negative = divide_by_step.divide(-std::int32_t{bottom[j]});
-        range_needed = std::max(range_needed, std::max(positive + 1, negative));
-        magnitude[j] = divide_by_step.divide(magnitude[j]);
-        top[j] = static_cast<std::int16_t>(positive);
-    }
-    if (step != 1) {
-        std::int16_t* values = block.get();
-        for (std::int32_t e = 0; e < block_size; ++e) {
-            const std::int32_t v = values[e];
-            const std::int32_t k = divide_by_step.divide(v < 0 ? -v : v);
-            values[e] = static_cast<std::int16_t>(v < 0 ? -k : k);
-        }
-    }
-    const int range_bits = ceil_log2(static_cast<std::uint32_t>(range_needed));
-    writer->put_bits(static_cast<std::uint32_t>(range_bits), range_bits_width);
-    writer->put_bits(static_cast<std::uint32_t>(step), step_width);
-}
-
-void BlockPacker::code_column(std::int32_t j) {
-    BitWriter& out = *writer;
-    const Column column{block.get() + j, columns, rows};
-    const std::int32_t a = max_magnitude.get()[j];
-    const std::int32_t b = max_positive.get()[j];
-    if (a == 0) {
-        put_method(out, ColumnMethod::zero);
-        return;
-    }
-    if (a >= 6) {
-        put_linear(out, linear_width(a, b), column);
-        return;
-    }
-    if (a == 5) {
-        put_packed2_7bit(out, column);
-        return;
-    }
-
-    // The tests on zeros mark where a prefix code becomes shorter than the dense method.
+// The method of a column whose largest magnitude a is 1 .. 4, and its data. The tests on
+// zeros mark where a prefix code becomes shorter than the dense method.
+void choose_small_column(BitWriter& out, std::int32_t a, std::int32_t b, const Column& column) {
     const ColumnStats stats = count_column(column);
-    const std::int64_t row_count = rows;
+    const std::int64_t row_count = column.rows;
     const bool pairs_pay = 3 * std::int64_t{stats.pairs} > row_count;
     const std::int64_t zeros = stats.zeros;
     switch (a) {
@@ -446,6 +280,218 @@ void BlockPacker::code_column(std::int32_t j) {
                 put_packed2_7bit(out, column);
             }
             break;
+    }
+}
+
+}  // namespace
+
+BlockPacker::BlockPacker(std::FILE* output, std::int32_t column_count, std::int32_t row_count,
+                         std::int32_t budget)
+    : file(output), columns(column_count), rows(row_count), block_size(0), bit_budget(budget) {
+    const std::int64_t size = std::int64_t{row_count} * column_count;
+    if (size <= INT32_MAX && size >= 0) block_size = static_cast<std::int32_t>(size);
+}
+
+BlockPacker::~BlockPacker() {
+    if (writer) writer->finish_bits();
+}
+
+bool BlockPacker::init() {
+    // The block with its two extra rows must be indexable by int32.
+    if (columns < 1 || rows < 1) return false;
+    const std::int64_t buffer_values = (std::int64_t{rows} + 2) * columns;
+    if (buffer_values > INT32_MAX) return false;
+
+    // Zero-filled, so the two extra rows start and stay 0.
+    block = allocate_array<std::int16_t>(buffer_values);
+    if (!block) return false;
+    writer = make_object<BitWriter>(file);
+    if (!writer) return false;
+    if (!writer->init()) {
+        writer.reset();
+        return false;
+    }
+    max_magnitude = allocate_array<std::int32_t>(columns);
+    if (!max_magnitude) return false;
+    max_positive = allocate_array<std::int16_t>(columns);
+    if (!max_positive) return false;
+    min_negative = allocate_array<std::int16_t>(columns);
+    if (!min_negative) return false;
+    search_columns = allocate_array<ColumnMaxima>(columns);
+    return search_columns != nullptr;
+}
+
+void BlockPacker::pack_block(const std::int16_t* values) {
+    assert(writer && search_columns);
+    // After a failed write nothing reaches the file any more; finish reports the failure.
+    if (writer->write_error() != 0) return;
+    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    const std::int32_t step = choose_step();
+    quantize_block(step);
+    std::int32_t j = 0;
+    while (j < columns) {
+        // A run of zero columns is a run of zero method codes, put twelve at a time.
+        std::int32_t zero_columns = 0;
+        while (j < columns && max_magnitude.get()[j] == 0) {
+            ++zero_columns;
+            ++j;
+        }
+        for (; zero_columns >= 12; zero_columns -= 12) writer->put_bits(0, 12 * method_width);
+        if (zero_columns > 0) writer->put_bits(0, zero_columns * method_width);
+        if (j < columns) code_column(j++);
+    }
+}
+
+bool BlockPacker::finish() {
+    if (!writer) return false;
+    writer->finish_bits();
+    return writer->write_error() == 0;
+}
+
+std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
+
+int BlockPacker::write_error() const { return writer ? writer->write_error() : 0; }
+
+std::int32_t BlockPacker::choose_step() {
+    std::int16_t* top = max_positive.get();
+    std::int16_t* bottom = min_negative.get();
+    std::fill(top, top + columns, std::int16_t{0});
+    std::fill(bottom, bottom + columns, std::int16_t{0});
+    const std::int16_t* row = block.get();
+    for (std::int32_t i = 0; i < rows; ++i, row += columns) {
+        for (std::int32_t j = 0; j < columns; ++j) {
+            top[j] = std::max(top[j], row[j]);
+            bottom[j] = std::min(bottom[j], row[j]);
+        }
+    }
+    std::int32_t* magnitude = max_magnitude.get();
+    for (std::int32_t j = 0; j < columns; ++j) {
+        magnitude[j] = std::max<std::int32_t>(top[j], -std::int32_t{bottom[j]});
+    }
+
+    // The greatest common divisor of all magnitudes. Once it is 1 no value can change it,
+    // and runs of zeros (gcd(g, 0) = g) are passed over a chunk at a time.
+    constexpr std::int64_t chunk = 16;
+    std::uint32_t divisor = 0;
+    const std::int16_t* values = block.get();
+    for (std::int64_t start = 0; start < block_size && divisor != 1; start += chunk) {
+        const std::int64_t end = std::min<std::int64_t>(start + chunk, block_size);
+        int any = 0;
+        for (std::int64_t e = start; e < end; ++e) any |= values[e];
+        if (any == 0) continue;
+        for (std::int64_t e = start; e < end; ++e) {
+            const std::int32_t v = values[e];
+            divisor = gcd(divisor, static_cast<std::uint32_t>(v < 0 ? -v : v));
+        }
+    }
+    const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
+
+    // A budget below -1 cannot be met by any step; it is taken as no limit like -1.
+    if (bit_budget < 0) return first_step;
+    search_count = 0;
+    for (std::int32_t j = 0; j < columns; ++j) {
+        search_columns.get()[search_count] = {magnitude[j], top[j]};
+        search_count += magnitude[j] != 0 ? 1 : 0;
+    }
+    if (step_fits(first_step)) return first_step;
+
+    // Probe upward with doubling increments: first_step + 16, + 48, + 112, ... Every step
+    // above the block's largest magnitude fits (it estimates 0 bits), so probes stay below
+    // 2^17 and the result below 32770.
+    std::int32_t last_unfit = first_step;
+    std::int32_t increment = 16;
+    while (!step_fits(last_unfit + increment)) {
+        last_unfit += increment;
+        increment *= 2;
+    }
+    // The smallest fitting step between, by binary search.
+    std::int32_t first = last_unfit + 1;
+    std::int32_t count = increment - 1;
+    while (count > 0) {
+        const std::int32_t half = count / 2;
+        const std::int32_t mid = first + half;
+        if (!step_fits(mid)) {
+            first = mid + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return first;
+}
+
+bool BlockPacker::step_fits(std::int32_t step) const {
+    return estimate_bits(step) <= static_cast<double>(bit_budget);
+}
+
+// Columns of zeros estimate 0 bits at every step and are left out: adding 0 changes no sum.
+double BlockPacker::estimate_bits(std::int32_t step) const {
+    const ColumnMaxima* maxima = search_columns.get();
+    double sum = 0.0;
+    if (search_count <= 2) {  // too few columns to pay for the reciprocal's own division
+        for (std::int32_t i = 0; i < search_count; ++i) {
+            sum += bits_per_value(maxima[i].magnitude / step, maxima[i].positive / step);
+        }
+    } else {
+        const Reciprocal divide_by_step(step);
+        for (std::int32_t i = 0; i < search_count; ++i) {
+            sum += bits_per_value(divide_by_step.divide(maxima[i].magnitude),
+                                  divide_by_step.divide(maxima[i].positive));
+        }
+    }
+    return sum * static_cast<double>(rows);
+}
+
+void BlockPacker::quantize_block(std::int32_t step) {
+    assert(step >= 1 && step <= 32769);  // so the 16-bit field holds it
+    // Division truncates toward zero, so it keeps the order of values of one sign: the
+    // column maxima of the coded integers are those of the values divided by the step.
+    const Reciprocal divide_by_step(step);
+    std::int32_t* magnitude = max_magnitude.get();
+    std::int16_t* top = max_positive.get();
+    const std::int16_t* bottom = min_negative.get();
+    std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others
+    for (std::int32_t j = 0; j < columns; ++j) {
+        const std::int32_t positive = divide_by_step.divide(top[j]);
+        const std::int32_t negative = divide_by_step.divide(-std::int32_t{bottom[j]});
+        range_needed = std::max(range_needed, std::max(positive + 1, negative));
+        magnitude[j] = divide_by_step.divide(magnitude[j]);
+        top[j] = static_cast<std::int16_t>(positive);
+    }
+    if (step != 1) {
+        // The same division with a 32-bit factor, which the compiler turns into vector
+        // multiplications: factor = floor(2^32 / step) + 1 = (2^32 + e) / step with
+        // 0 < e <= step, so a * factor / 2^32 exceeds a / step by less than a / 2^32 <= 2^-17,
+        // less than the 1 / step that separates a / step from the next integer.
+        const auto factor =
+            static_cast<std::uint32_t>((std::uint64_t{1} << 32) / static_cast<std::uint64_t>(step) +
+                                       1);  // step >= 2: below 2^31 + 1
+        std::int16_t* values = block.get();
+        for (std::int32_t e = 0; e < block_size; ++e) {
+            const std::int32_t v = values[e];
+            const auto a = static_cast<std::uint32_t>(v < 0 ? -v : v);
+            const auto k = static_cast<std::int32_t>((std::uint64_t{a} * factor) >> 32);
+            values[e] = static_cast<std::int16_t>(v < 0 ? -k : k);
+        }
+    }
+    const int range_bits = ceil_log2(static_cast<std::uint32_t>(range_needed));
+    writer->put_bits(static_cast<std::uint32_t>(range_bits), range_bits_width);
+    writer->put_bits(static_cast<std::uint32_t>(step), step_width);
+}
+
+void BlockPacker::code_column(std::int32_t j) {
+    BitWriter& out = *writer;
+    const Column column{block.get() + j, columns, rows};
+    const std::int32_t a = max_magnitude.get()[j];
+    const std::int32_t b = max_positive.get()[j];
+    if (a == 0) {
+        out.put_bits(static_cast<std::uint32_t>(ColumnMethod::zero), method_width);
+    } else if (a >= 6) {
+        put_linear(out, linear_width(a, b), column);
+    } else if (a == 5) {
+        put_packed2_7bit(out, column);
+    } else {
+        choose_small_column(out, a, b, column);
     }
 }
 

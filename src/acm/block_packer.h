@@ -57,6 +57,14 @@ private:
     std::unique_ptr<std::int16_t[]> max_positive;
     // Per column: the most negative value, 0 when there is none.
     std::unique_ptr<std::int16_t[]> min_negative;
+    // The budget search's columns: largest magnitude and positive value of each column that
+    // holds a value other than 0, in column order.
+    struct ColumnMaxima {
+        std::int32_t magnitude;
+        std::int32_t positive;
+    };
+    std::unique_ptr<ColumnMaxima[]> search_columns;  // columns entries
+    std::int32_t search_count = 0;                   // entries in use
 };
 
 }  // namespace vellox

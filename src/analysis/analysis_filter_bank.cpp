@@ -1,20 +1,29 @@
 // The analysis filter bank: designs, state and the level-by-level filtering.
 //
 // Every node output is the sum, in double precision, of value x tap products added oldest
-// value first onto a sum that starts at 0, then truncated toward zero. The outputs are
-// computed directly from each node's recent values, so consecutive outputs are independent
-// sums and a block of them can be computed side by side; each sum still adds its own terms
+// value first onto a sum that starts at 0, then truncated toward zero. Level l deals its
+// values to its 2^l nodes in turn, so node outputs are sums over the level's own stream:
+// output i adds tap j of its row's parity (row i >> l; even rows low pass at even j) times the
+// level's value i - j * 2^l. Consecutive outputs are so independent sums over one flat window
+// of the level's values, computed side by side in vectors; each sum still adds its own terms
 // in the same order. Where a node has not yet seen a value the window holds 0; a zero value
-// adds a signed zero, which changes no sum that is not zero and turns -0.0 into +0.0, so the
-// truncated result is the same as when the term is left out. That holds while every tap is
-// finite: with an infinite or NaN tap, 0 x tap is NaN, and such filters take a slower path
-// that leaves zero values out.
+// adds a signed zero, which changes no sum that is not zero and at most turns -0.0 into +0.0,
+// so the truncated result is the same as when the term is left out. That holds while every
+// tap is finite: with an infinite or NaN tap, 0 x tap is NaN, and such filters take a slower
+// path that leaves zero values out.
+//
+// The samples pass through all levels a tile at a time: each level writes its outputs, as
+// whole doubles, straight into the next level's window, and the last level writes the
+// coefficients. Within a call a level computes only whole aligned runs of outputs and leaves
+// the rest for the next tile; the call's last tile takes every level to its end, so a call
+// returns every coefficient its samples release, whatever the chunk sizes.
 
 #include "analysis/analysis_filter_bank.h"
 
 #include <algorithm>  // std::max, std::min
-#include <cmath>      // std::isfinite
+#include <cmath>      // std::fabs, std::isfinite
 #include <cstddef>    // std::size_t
+#include <cstdint>    // std::uintptr_t
 #include <cstring>    // std::memmove
 
 #include "analysis/filter_design.h"
@@ -23,47 +32,35 @@
 
 namespace vellox {
 
-// One level of the tree. Level l deals its values to its 2^l nodes in turn, so its stream is
-// a matrix of rows of 2^l values, one column per node: row r holds every node's r-th value,
-// and each node filters its column with the taps of its r-th value's phase (r even: low
-// pass). A level keeps its recent values in a flat window, or, when it is wide, its last
-// full_length rows in a ring.
+// One level of the tree and its window of recent values: values[k] is the level's value
+// number first_index + k (numbers below 0 are the zeros before the first value).
 struct FilterLevel {
-    std::int32_t level_nodes = 0;  // 2^l
-    std::int32_t node_shift = 0;   // l
-    std::int64_t seen = 0;         // values the level has taken since init
-    std::int64_t warm_up = 0;      // filter_length rows: the values that give no output
-    double* values = nullptr;      // this level's part of delay_lines (borrowed)
-    // Flat window (level_nodes below ring_nodes): values[i] is the level's value number
-    // first_index + i; the rows before the first read as zeros.
-    std::int64_t history = 0;      // values kept when the window slides: full_length-1 rows
+    std::int32_t shift = 0;        // l: the level has 2^l nodes
+    std::int64_t warm_up = 0;      // filter_length << l: the first output's stream index
+    std::int64_t history = 0;      // (full_length - 1) << l: how far an output reaches back
     std::int64_t capacity = 0;     // values the window holds
+    double* values = nullptr;      // this level's part of delay_lines (borrowed)
+    std::int64_t first_index = 0;  // stream index of values[0], a multiple of 8
     std::int64_t fill = 0;         // values in the window
-    std::int64_t first_index = 0;  // stream index of values[0]
-    // Ring (wide levels): full_length rows of level_nodes values, row_stride values apart.
-    std::int64_t row_stride = 0;
-    std::int32_t ring_row = 0;  // ring row of the row being filled, 0 .. full_length-1
+    std::int64_t next_output = 0;  // stream index of the next output to compute
+    bool sums_in_range = false;    // no sum can leave the 32-bit range: no check needed
+    // No value from this stream index on is other than 0 (just past the newest value other
+    // than 0 that the level has taken); outputs that reach back no further are 0.
+    std::int64_t silent_from = 0;
 };
 
 namespace {
 
-// Outputs computed side by side. Sixteen independent sums keep enough additions in flight
-// to hide their latency, and a level at least this wide has every lane of a block in the
-// same row.
-constexpr std::int32_t block_width = 16;
+// Samples taken through all levels at a time: the windows' new parts stay in the caches.
+constexpr std::int32_t tile_size = 4096;
 
-// Levels of this many nodes or more keep rings of rows, which need no copying and little
-// more memory than the rows themselves but cost some set-up per row; narrower levels keep
-// flat windows.
-constexpr std::int32_t ring_nodes = 256;
+// Windows start on 64 bytes and keep their values there, so that vector loads of the wider
+// levels do not straddle cache lines.
+constexpr std::int64_t window_alignment = 8;  // doubles
 
-// Ring rows are this many values longer than the level is wide: rows a power of two apart
-// would fall into the same few cache sets, and a block reads full_length of them.
-constexpr std::int32_t row_padding = 8;
-
-// A window slides after taking this many values (or its history, if longer), so sliding
-// costs at most one copy per value.
-constexpr std::int64_t window_step = 4096;
+std::int64_t round_up(std::int64_t n, std::int64_t multiple) {
+    return (n + multiple - 1) / multiple * multiple;
+}
 
 // The nearest 32-bit value toward zero: the common case inline, the rest (beyond the range,
 // NaN) through the shared conversion.
@@ -72,109 +69,37 @@ inline std::int32_t to_coefficient(double sum) {
     return truncate_to_int32(sum);
 }
 
-// One output: term j is taps[j] x term_values[j][at], added from the oldest term
-// (j = taps - 1) to the newest (j = 0).
-double sum_terms(const double* const* term_values, std::int64_t at, const double* taps,
+// One output: term j is taps[j] x newest[-j * stride], added from the oldest term
+// (j = tap_count - 1) to the newest (j = 0).
+double sum_terms(const double* newest, std::int64_t stride, const double* taps,
                  std::int32_t tap_count) {
     double sum = 0.0;
-    for (std::int32_t j = tap_count - 1; j >= 0; --j) sum += taps[j] * term_values[j][at];
+    const double* value = newest - (tap_count - 1) * stride;
+    for (std::int32_t j = tap_count - 1; j >= 0; --j, value += stride) sum += taps[j] * *value;
     return sum;
 }
 
 // The same, leaving zero values out, for filters with a tap that is not finite.
-double sum_nonzero_terms(const double* const* term_values, std::int64_t at, const double* taps,
+double sum_nonzero_terms(const double* newest, std::int64_t stride, const double* taps,
                          std::int32_t tap_count) {
     double sum = 0.0;
-    for (std::int32_t j = tap_count - 1; j >= 0; --j) {
-        const double value = term_values[j][at];
-        if (value != 0.0) sum += taps[j] * value;
+    const double* value = newest - (tap_count - 1) * stride;
+    for (std::int32_t j = tap_count - 1; j >= 0; --j, value += stride) {
+        if (*value != 0.0) sum += taps[j] * *value;
     }
     return sum;
 }
 
-// Two doubles side by side: one SSE2 register on x86-64, a pair of scalars elsewhere.
-typedef double Pair __attribute__((vector_size(16)));
-typedef std::int64_t PairMask __attribute__((vector_size(16)));  // a Pair comparison
-typedef std::int32_t IntPair __attribute__((vector_size(8)));
-
-// The core loop: block after block of block_width consecutive outputs of a level of 2^shift
-// nodes. Output k of block b adds, for j from tap_count - 1 down to 0, the product of
-// term_values[j][at + b * block_width + k] and the tap of its row's parity; stream_index is
-// the level's value number of lane 0 of block 0. Lanes 2v and 2v + 1 take pair j of a
-// table. In a narrow level (lane_shift = shift < 4) the blocks start on multiples of
-// block_width and the rows change every 2^shift lanes, so the pair comes from even_pairs
-// when bit lane_shift of 2v is clear and from odd_pairs when it is set (with shift 0,
-// even_pairs holds mixed pairs). In a wider level (lane_shift 4) every block lies in one
-// row, whose parity picks the table.
-// Vectorised across the lanes, never across the terms: every lane adds its terms oldest
-// first, with one rounding per product and per sum.
-template <int lane_shift>
-void filter_blocks(const double* const* term_values, std::int64_t at, std::int64_t stream_index,
-                   std::int32_t shift, const double* even_pairs, const double* odd_pairs,
-                   std::int32_t tap_count, std::int64_t blocks, std::int32_t* out) {
-    constexpr int pairs = block_width / 2;
-    for (std::int64_t b = 0; b < blocks; ++b) {
-        Pair sum[pairs];
-        for (Pair& s : sum) s = Pair{0.0, 0.0};
-        const std::int64_t first = at + b * block_width;
-        const bool odd_row =
-            lane_shift >= 4 && (((stream_index + b * block_width) >> shift) & 1) != 0;
-        const double* row_pairs = odd_row ? odd_pairs : even_pairs;
-        for (std::int32_t j = tap_count - 1; j >= 0; --j) {
-            const double* value = term_values[j] + first;
-            Pair even_tap;
-            Pair odd_tap;
-            std::memcpy(&even_tap, row_pairs + 2 * j, sizeof even_tap);
-            std::memcpy(&odd_tap, odd_pairs + 2 * j, sizeof odd_tap);
-            for (int v = 0; v < pairs; ++v) {
-                Pair x;
-                std::memcpy(&x, value + 2 * v, sizeof x);
-                sum[v] += ((((2 * v) >> lane_shift) & 1) != 0 ? odd_tap : even_tap) * x;
-            }
-        }
-        // Sums inside the 32-bit range (all but those of huge "-fc" taps) convert side by
-        // side; the others go through the shared saturating conversion.
-        PairMask in_range = PairMask{-1, -1};
-        for (const Pair& s : sum) in_range &= (s > -2147483649.0) & (s < 2147483648.0);
-        std::int32_t* block_out = out + b * block_width;
-        if ((in_range[0] & in_range[1]) != 0) {
-            for (int v = 0; v < pairs; ++v) {
-                const IntPair converted = __builtin_convertvector(sum[v], IntPair);
-                std::memcpy(block_out + 2 * v, &converted, sizeof converted);
-            }
-        } else {
-            for (int v = 0; v < pairs; ++v) {
-                block_out[2 * v] = truncate_to_int32(sum[v][0]);
-                block_out[2 * v + 1] = truncate_to_int32(sum[v][1]);
-            }
-        }
-    }
-}
-
-// filter_blocks for a level of 2^shift nodes.
-void run_blocks(std::int32_t shift, const double* const* term_values, std::int64_t at,
-                std::int64_t stream_index, const double* even_pairs, const double* odd_pairs,
-                std::int32_t tap_count, std::int64_t blocks, std::int32_t* out) {
-    switch (shift) {
-        case 0:
-            filter_blocks<0>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
-                             blocks, out);
+void run_blocks(FilterPath path, const BlockJob& job) {
+    switch (path) {
+        case FilterPath::avx512:
+            filter_blocks_avx512(job);
             break;
-        case 1:
-            filter_blocks<1>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
-                             blocks, out);
+        case FilterPath::avx2:
+            filter_blocks_avx2(job);
             break;
-        case 2:
-            filter_blocks<2>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
-                             blocks, out);
-            break;
-        case 3:
-            filter_blocks<3>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
-                             blocks, out);
-            break;
-        default:
-            filter_blocks<4>(term_values, at, stream_index, shift, even_pairs, odd_pairs, tap_count,
-                             blocks, out);
+        case FilterPath::portable:
+            filter_blocks_portable(job);
             break;
     }
 }
@@ -186,70 +111,98 @@ AnalysisFilterBank::AnalysisFilterBank(std::int32_t level_count, std::int32_t ta
 
 AnalysisFilterBank::~AnalysisFilterBank() = default;
 
+bool AnalysisFilterBank::set_filter_path(FilterPath wanted) {
+    if (!filter_path_available(wanted)) return false;
+    path = wanted;
+    path_set = true;
+    return true;
+}
+
 bool AnalysisFilterBank::init() {
     if (levels < 0 || levels > 15) return false;
     if (filter_length < 0 || filter_length > max_filter_length) return false;
     full_length = 2 * filter_length - 1;
     if (!design_filters()) return false;
     if (filter_length < 1 || filter_length > max_filter_length) return false;
+    if (!path_set) path = fastest_filter_path();
     if (levels == 0) return true;
 
     const std::int32_t taps = full_length;
-    term_taps = allocate_array<double>(2 * static_cast<std::int64_t>(taps));
-    pair_taps = allocate_array<double>(6 * static_cast<std::int64_t>(taps));
-    term_values = allocate_array<const double*>(taps);
+    tap_table = allocate_array<double>(16 * static_cast<std::int64_t>(taps));
     level_table = allocate_array<FilterLevel>(levels);
-    if (!term_taps || !pair_taps || !term_values || !level_table) return false;
+    if (!tap_table || !level_table) return false;
 
     // Term j of an output in row r is the node's value from row r - j, filtered with the
     // taps of that value's phase: low pass when r - j is even, high pass when odd.
     const double* low = low_pass_taps();
     const double* high = high_pass_taps();
-    double* even_taps = term_taps.get();
-    double* odd_taps = term_taps.get() + taps;
+    double* even_taps = tap_table.get();
+    double* odd_taps = even_taps + taps;
     for (std::int32_t j = 0; j < taps; ++j) {
-        const double even = j % 2 == 0 ? low[j] : high[j];
-        const double odd = j % 2 == 0 ? high[j] : low[j];
-        even_taps[j] = even;
-        odd_taps[j] = odd;
-        double* pair = pair_taps.get() + 2 * j;
-        pair[0] = even;  // both lanes in an even row
-        pair[1] = even;
-        pair += 2 * taps;
-        pair[0] = odd;  // both lanes in an odd row
-        pair[1] = odd;
-        pair += 2 * taps;
-        pair[0] = even;  // a pair of lanes across an even and an odd row
-        pair[1] = odd;
+        even_taps[j] = j % 2 == 0 ? low[j] : high[j];
+        odd_taps[j] = j % 2 == 0 ? high[j] : low[j];
         if (!std::isfinite(low[j]) || !std::isfinite(high[j])) finite_taps = false;
     }
+    // Levels of 1, 2 and 4 nodes change rows within a vector: per term, the taps of 2^(s+1)
+    // consecutive outputs starting on an even row.
+    double* pattern = odd_taps + taps;
+    for (std::int32_t s = 0; s < 3; ++s) {
+        const std::int32_t period = 2 << s;
+        for (std::int32_t j = 0; j < taps; ++j) {
+            for (std::int32_t k = 0; k < period; ++k) {
+                pattern[j * period + k] = ((k >> s) & 1) != 0 ? odd_taps[j] : even_taps[j];
+            }
+        }
+        pattern += static_cast<std::int64_t>(period) * taps;
+    }
+    if (!allocate_windows()) return false;
 
-    // All windows and rings in one block; its size is at most about 2^36 values, which
-    // int64_t holds, and the allocator refuses what the machine cannot give.
-    std::int64_t total = 0;
+    // A level's sums are at most the sum of the tap magnitudes (the gain) times its largest
+    // input magnitude, which starts at 32768 for samples; rounding adds less than a millionth
+    // for any tap count. Levels whose sums stay inside the 32-bit range skip the check.
+    double gain = 0.0;
+    for (std::int32_t j = 0; j < taps; ++j) gain += std::max(std::fabs(low[j]), std::fabs(high[j]));
+    double largest = 32768.0;
+    for (std::int32_t l = 0; l < levels; ++l) {
+        const double reach = gain * largest * (1.0 + 1e-6);
+        level_table.get()[l].sums_in_range = reach < 2147483647.0;  // false for NaN too
+        largest = reach < 2147483648.0 ? reach : 2147483648.0;
+    }
+    return true;
+}
+
+// All windows in one block. A window holds the history an output reaches back, a run of
+// values not yet filtered and room for what one tile brings (at most tile_size values plus a
+// run per level before it); wide levels get room for their history, so that a slide moves at
+// most one value per value taken. The size is at most about 2^37 values, which int64_t holds,
+// and the allocator refuses what the machine cannot give.
+bool AnalysisFilterBank::allocate_windows() {
+    std::int64_t total = window_alignment;
     FilterLevel* const level_records = level_table.get();
     for (std::int32_t l = 0; l < levels; ++l) {
         FilterLevel& level = level_records[l];
-        level.level_nodes = 1 << l;
-        level.node_shift = l;
+        level.shift = l;
         level.warm_up = static_cast<std::int64_t>(filter_length) << l;
-        if (level.level_nodes < ring_nodes) {
-            level.history = static_cast<std::int64_t>(taps - 1) << l;
-            level.capacity = level.history + std::max(window_step, level.history);
-            level.fill = level.history;
-            level.first_index = -level.history;
-        } else {
-            level.row_stride = level.level_nodes + row_padding;
-            level.capacity = taps * level.row_stride;
-        }
+        level.history = static_cast<std::int64_t>(full_length - 1) << l;
+        const std::int64_t room = std::max(tile_size + (l + 1) * block_outputs, level.history);
+        level.capacity =
+            round_up(level.history + block_outputs + window_alignment + room, window_alignment);
+        level.fill = round_up(level.history, window_alignment);
+        level.first_index = -level.fill;
+        level.next_output = level.warm_up;
         total += level.capacity;
     }
     delay_lines = allocate_array<double>(total);
     if (!delay_lines) return false;
-    std::int64_t offset = 0;
+    const auto address = reinterpret_cast<std::uintptr_t>(delay_lines.get());
+    const std::uintptr_t misalignment = address % (window_alignment * sizeof(double));
+    double* window = delay_lines.get();
+    if (misalignment != 0) {
+        window += (window_alignment * sizeof(double) - misalignment) / sizeof(double);
+    }
     for (std::int32_t l = 0; l < levels; ++l) {
-        level_records[l].values = delay_lines.get() + offset;
-        offset += level_records[l].capacity;
+        level_records[l].values = window;
+        window += level_records[l].capacity;
     }
     return true;
 }
@@ -262,118 +215,129 @@ std::int64_t AnalysisFilterBank::delay() const {
 std::int32_t AnalysisFilterBank::process(const std::int16_t* source, std::int32_t count,
                                          std::int32_t* destination) {
     if (count <= 0) return 0;
-    for (std::int32_t i = 0; i < count; ++i) destination[i] = source[i];
-    if (levels == 0) return count;
-    if (!delay_lines) return 0;  // init failed or never ran
-    // Each level works in place: it takes its values from the start of destination and
-    // writes its outputs there, never past the value it has just read.
-    std::int32_t n = count;
-    for (std::int32_t l = 0; l < levels; ++l) {
-        n = filter_level(level_table.get()[l], destination, n);
+    if (levels == 0) {
+        for (std::int32_t i = 0; i < count; ++i) destination[i] = source[i];
+        return count;
     }
-    return n;
-}
-
-std::int32_t AnalysisFilterBank::filter_level(FilterLevel& level, std::int32_t* data,
-                                              std::int32_t count) {
-    std::int32_t read = 0;
+    if (!delay_lines) return 0;  // init failed or never ran
+    FilterLevel* const level_records = level_table.get();
     std::int32_t written = 0;
-    const std::int32_t nodes = level.level_nodes;
-    while (read < count) {
-        std::int32_t step = 0;
-        if (nodes < ring_nodes) {
-            step = static_cast<std::int32_t>(
-                std::min<std::int64_t>(count - read, level.capacity - level.fill));
-            double* window = level.values + level.fill;
-            for (std::int32_t i = 0; i < step; ++i) window[i] = data[read + i];
-            const std::int64_t begin = std::max(level.seen, level.warm_up);
-            const std::int64_t end = level.seen + step;
-            if (begin < end) written += window_outputs(level, begin, end, data + written);
-            level.fill += step;
-            if (level.fill == level.capacity) {
-                const std::int64_t dropped = level.capacity - level.history;
-                std::memmove(level.values, level.values + dropped,
-                             static_cast<std::size_t>(level.history) * sizeof(double));
-                level.first_index += dropped;
-                level.fill = level.history;
+    for (std::int32_t at = 0; at < count; at += tile_size) {
+        const std::int32_t n = std::min(tile_size, count - at);
+        const bool last_tile = n == count - at;
+        FilterLevel& first = level_records[0];
+        make_room(first, n);
+        double* in = first.values + first.fill;
+        for (std::int32_t i = 0; i < n; ++i) in[i] = source[at + i];
+        std::int32_t last = n;  // just past the last sample other than 0
+        while (last > 0 && source[at + last - 1] == 0) --last;
+        if (last > 0) first.silent_from = first.first_index + first.fill + last;
+        first.fill += n;
+        for (std::int32_t l = 0; l < levels; ++l) {
+            FilterLevel& level = level_records[l];
+            const std::int64_t seen = level.first_index + level.fill;
+            const std::int64_t end = last_tile ? seen : seen & -block_outputs;
+            if (end <= level.next_output) continue;
+            const std::int64_t outputs = end - level.next_output;
+            // Outputs whose every term is a zero value are 0 (a zero value adds a signed
+            // zero, or nothing with taps that are not finite): silence costs no filtering.
+            const bool silent = level.next_output - level.history >= level.silent_from;
+            if (l + 1 < levels) {
+                FilterLevel& next = level_records[l + 1];
+                make_room(next, outputs);
+                double* out = next.values + next.fill;
+                if (silent) {
+                    std::fill(out, out + outputs, 0.0);
+                } else {
+                    filter_outputs(level, end, out, nullptr);
+                    std::int64_t last_output = outputs;  // just past the last one other than 0
+                    while (last_output > 0 && out[last_output - 1] == 0.0) --last_output;
+                    if (last_output > 0) {
+                        next.silent_from = next.first_index + next.fill + last_output;
+                    }
+                }
+                next.fill += outputs;
+            } else {
+                std::int32_t* out = destination + written;
+                if (silent) {
+                    std::fill(out, out + outputs, 0);
+                } else {
+                    filter_outputs(level, end, nullptr, out);
+                }
+                written += static_cast<std::int32_t>(outputs);
             }
-        } else {
-            const std::int64_t row = level.seen >> level.node_shift;
-            const auto column = static_cast<std::int32_t>(level.seen & (nodes - 1));
-            step = std::min(count - read, nodes - column);
-            double* cells = level.values + level.ring_row * level.row_stride;
-            for (std::int32_t i = 0; i < step; ++i) cells[column + i] = data[read + i];
-            if (row >= filter_length) {
-                written += ring_outputs(level, row, column, column + step, data + written);
-            }
-            if (column + step == nodes) {
-                level.ring_row = level.ring_row + 1 == full_length ? 0 : level.ring_row + 1;
-            }
+            level.next_output = end;
         }
-        level.seen += step;
-        read += step;
     }
     return written;
 }
 
-std::int32_t AnalysisFilterBank::window_outputs(const FilterLevel& level, std::int64_t begin,
-                                                std::int64_t end, std::int32_t* out) {
-    const std::int32_t taps = full_length;
-    const std::int64_t nodes = level.level_nodes;
-    const std::int64_t position = begin - level.first_index;
-    const double** starts = term_values.get();
-    for (std::int32_t j = 0; j < taps; ++j) starts[j] = level.values + (position - j * nodes);
-    const double* even_taps = term_taps.get();
-    const double* odd_taps = term_taps.get() + taps;
-    const std::int64_t count = end - begin;
-    const auto single = [&](std::int64_t i) {
-        const double* row_taps = ((begin + i) >> level.node_shift) % 2 == 0 ? even_taps : odd_taps;
-        return finite_taps ? sum_terms(term_values.get(), i, row_taps, taps)
-                           : sum_nonzero_terms(term_values.get(), i, row_taps, taps);
-    };
-    // Blocks start on a multiple of block_width in the level's stream, where every block
-    // has the same pattern of rows.
-    std::int64_t i = 0;
-    const std::int64_t lead = std::min(count, (-begin) & (block_width - 1));
-    for (; i < lead; ++i) out[i] = to_coefficient(single(i));
-    const std::int64_t blocks = finite_taps ? (count - i) / block_width : 0;
-    if (blocks > 0) {
-        const double* even_pairs = pair_taps.get() + (level.node_shift == 0 ? 4 * taps : 0);
-        const double* odd_pairs = pair_taps.get() + 2 * taps;
-        run_blocks(level.node_shift, term_values.get(), i, begin + i, even_pairs, odd_pairs, taps,
-                   blocks, out + i);
-        i += blocks * block_width;
-    }
-    for (; i < count; ++i) out[i] = to_coefficient(single(i));
-    return static_cast<std::int32_t>(count);
+// Slides the window when incoming values would not fit: it keeps what the outputs not yet
+// computed reach back to, from a multiple of 8 on.
+void AnalysisFilterBank::make_room(FilterLevel& level, std::int64_t incoming) {
+    if (level.fill + incoming <= level.capacity) return;
+    const std::int64_t seen = level.first_index + level.fill;
+    const std::int64_t keep_from =
+        (std::min(level.next_output, seen) - level.history) & -window_alignment;
+    const std::int64_t kept = seen - keep_from;
+    std::memmove(level.values, level.values + (keep_from - level.first_index),
+                 static_cast<std::size_t>(kept) * sizeof(double));
+    level.first_index = keep_from;
+    level.fill = kept;
 }
 
-std::int32_t AnalysisFilterBank::ring_outputs(const FilterLevel& level, std::int64_t row,
-                                              std::int32_t begin, std::int32_t end,
-                                              std::int32_t* out) {
+// The level's outputs from next_output up to end, as whole doubles into values or, when it
+// is null, as coefficients.
+void AnalysisFilterBank::filter_outputs(const FilterLevel& level, std::int64_t end, double* values,
+                                        std::int32_t* coefficients) const {
+    const std::int64_t begin = level.next_output;
+    const std::int64_t stride = std::int64_t{1} << level.shift;
     const std::int32_t taps = full_length;
-    const double** starts = term_values.get();
-    for (std::int32_t j = 0; j < taps; ++j) {
-        std::int32_t ring_row = level.ring_row - j;
-        if (ring_row < 0) ring_row += taps;
-        starts[j] = level.values + ring_row * level.row_stride + begin;
-    }
-    const double* row_taps = term_taps.get() + (row % 2 == 0 ? 0 : taps);
-    const std::int32_t count = end - begin;
-    std::int32_t i = 0;
-    if (finite_taps) {
-        const std::int32_t blocks = count / block_width;
-        run_blocks(level.node_shift, term_values.get(), 0, (row << level.node_shift) + begin,
-                   pair_taps.get(), pair_taps.get() + 2 * taps, taps, blocks, out);
-        i = blocks * block_width;
-        for (; i < count; ++i)
-            out[i] = to_coefficient(sum_terms(term_values.get(), i, row_taps, taps));
-    } else {
-        for (; i < count; ++i) {
-            out[i] = to_coefficient(sum_nonzero_terms(term_values.get(), i, row_taps, taps));
+    const double* even_taps = tap_table.get();
+    const double* odd_taps = even_taps + taps;
+    const double* newest = level.values + (begin - level.first_index);
+    const auto single = [&](std::int64_t k) {
+        const double* row_taps = (((begin + k) >> level.shift) & 1) == 0 ? even_taps : odd_taps;
+        const double sum = finite_taps ? sum_terms(newest + k, stride, row_taps, taps)
+                                       : sum_nonzero_terms(newest + k, stride, row_taps, taps);
+        const std::int32_t c = to_coefficient(sum);
+        if (values != nullptr) {
+            values[k] = c;
+        } else {
+            coefficients[k] = c;
         }
+    };
+    const std::int64_t count = end - begin;
+    std::int64_t k = 0;
+    // Runs start on a multiple of block_outputs in the level's stream, where every run has
+    // the same pattern of rows.
+    const std::int64_t lead = finite_taps ? std::min(count, (-begin) & (block_outputs - 1)) : count;
+    for (; k < lead; ++k) single(k);
+    const std::int64_t run = (count - k) & -block_outputs;
+    if (run > 0) {
+        BlockJob job;
+        job.newest = newest + k;
+        job.begin = begin + k;
+        job.count = run;
+        job.shift = level.shift;
+        job.tap_count = taps;
+        job.in_range = level.sums_in_range;
+        job.even_taps = even_taps;
+        job.odd_taps = odd_taps;
+        const double* pattern = odd_taps + taps;
+        for (int s = 0; s < 3; ++s) {
+            job.period_taps[s] = pattern;
+            pattern += static_cast<std::int64_t>(2 << s) * taps;
+        }
+        if (values != nullptr) {
+            job.values = values + k;
+        } else {
+            job.coefficients = coefficients + k;
+        }
+        run_blocks(path, job);
+        k += run;
     }
-    return count;
+    for (; k < count; ++k) single(k);
 }
 
 FdFilterBank::FdFilterBank(std::int32_t level_count, std::int32_t taps)

@@ -6,6 +6,8 @@
 #include <cstdio>   // std::FILE
 #include <memory>   // std::unique_ptr
 
+#include "analysis/filter_kernel.h"
+
 namespace vellox {
 
 struct FilterLevel;  // one level of the tree; analysis_filter_bank.cpp
@@ -33,6 +35,12 @@ public:
     virtual const double* low_pass_taps() const = 0;
     virtual const double* high_pass_taps() const = 0;
 
+    // The instruction set of the inner loop: the fastest available unless set here (for tests
+    // and benchmarks; every path gives the same coefficients). False, and no change, when the
+    // path is not available.
+    [[nodiscard]] bool set_filter_path(FilterPath path);
+    FilterPath filter_path() const { return path; }
+
 protected:
     AnalysisFilterBank(std::int32_t levels, std::int32_t filter_length);
 
@@ -44,18 +52,19 @@ protected:
     std::int32_t full_length;    // 2N - 1
 
 private:
-    std::int32_t filter_level(FilterLevel& level, std::int32_t* data, std::int32_t count);
-    std::int32_t window_outputs(const FilterLevel& level, std::int64_t begin, std::int64_t end,
-                                std::int32_t* out);
-    std::int32_t ring_outputs(const FilterLevel& level, std::int64_t row, std::int32_t begin,
-                              std::int32_t end, std::int32_t* out);
+    [[nodiscard]] bool allocate_windows();
+    void make_room(FilterLevel& level, std::int64_t incoming);
+    void filter_outputs(const FilterLevel& level, std::int64_t end, double* values,
+                        std::int32_t* coefficients) const;
 
-    std::unique_ptr<double[]> delay_lines;       // every level's window or ring, one block
+    std::unique_ptr<double[]> delay_lines;       // every level's window, one block
     std::unique_ptr<FilterLevel[]> level_table;  // levels records
-    std::unique_ptr<double[]> term_taps;         // [row parity][j]: tap of term j
-    std::unique_ptr<double[]> pair_taps;  // [even rows, odd rows, mixed][j][2]: taps per lane
-    std::unique_ptr<const double*[]> term_values;  // scratch: where term j's values start
+    // full_length taps for outputs in even rows, as many for odd rows, then the tap patterns
+    // of the levels whose rows change within a vector (2, 4 and 8 taps per term).
+    std::unique_ptr<double[]> tap_table;
     bool finite_taps = true;  // false: zero values must skip their terms (0 * inf is NaN)
+    FilterPath path = FilterPath::portable;
+    bool path_set = false;  // set_filter_path chose the path
 };
 
 // The default design ("-fd").

@@ -3,10 +3,11 @@
 
 #include "frontend/driver.h"
 
-#include <cerrno>   // errno
-#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
-#include <cstdio>   // std::printf, std::fwrite
-#include <memory>   // std::unique_ptr
+#include <algorithm>  // std::max, std::min
+#include <cerrno>     // errno
+#include <cstdint>    // std::int16_t, std::int32_t, std::int64_t
+#include <cstdio>     // std::printf, std::fwrite
+#include <memory>     // std::unique_ptr
 
 #include "acm/acm_format.h"
 #include "acm/block_packer.h"
@@ -138,6 +139,37 @@ struct ClipStatistics {
     std::int64_t smallest = 0;  // the smallest value below -32768, 0 when none
 };
 
+// Clips count coefficients to 16 bits into out, counting the clipped ones. A first pass finds
+// the extremes and a second narrows the values, both without branches per value; only a span
+// that holds a value out of range goes value by value.
+void clip_into_block(const std::int32_t* coefficients, std::int32_t count, std::int16_t* out,
+                     ClipStatistics& clips) {
+    std::int32_t lowest = 0;
+    std::int32_t highest = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        lowest = std::min(lowest, coefficients[i]);
+        highest = std::max(highest, coefficients[i]);
+    }
+    if (lowest >= -32768 && highest <= 32767) {
+        for (std::int32_t i = 0; i < count; ++i)
+            out[i] = static_cast<std::int16_t>(coefficients[i]);
+        return;
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t value = coefficients[i];
+        if (value > 32767) {
+            ++clips.count;
+            if (value > clips.largest) clips.largest = value;
+            value = 32767;
+        } else if (value < -32768) {
+            ++clips.count;
+            if (value < clips.smallest) clips.smallest = value;
+            value = -32768;
+        }
+        out[i] = static_cast<std::int16_t>(value);
+    }
+}
+
 // Feeds the whole input through bank and packer. False when a write failed (the loop stops
 // at once) or the input could not be read.
 bool run_main_loop(ConversionContext& context, ClipStatistics& clips) {
@@ -157,18 +189,11 @@ bool run_main_loop(ConversionContext& context, ClipStatistics& clips) {
         const std::int32_t produced =
             bank.process(context.chunk.get(), n, context.coefficients.get());
         const std::int32_t* coefficients = context.coefficients.get();
-        for (std::int32_t i = 0; i < produced; ++i) {
-            std::int32_t value = coefficients[i];
-            if (value > 32767) {
-                ++clips.count;
-                if (value > clips.largest) clips.largest = value;
-                value = 32767;
-            } else if (value < -32768) {
-                ++clips.count;
-                if (value < clips.smallest) clips.smallest = value;
-                value = -32768;
-            }
-            block[fill++] = static_cast<std::int16_t>(value);
+        for (std::int32_t i = 0; i < produced;) {
+            const std::int32_t span = std::min(produced - i, block_size - fill);
+            clip_into_block(coefficients + i, span, block + fill, clips);
+            i += span;
+            fill += span;
             if (fill == block_size) {
                 packer.pack_block(block);
                 left_to_pack -= block_size;

@@ -45,7 +45,7 @@ public:
 // significant bit, without the zero bytes at its end (a zero partial byte included).
 class StreamModel {
 public:
-    void put_bits(std::uint32_t value, int n) {
+    void put_bits(std::uint64_t value, int n) {
         for (int i = 0; i < n; ++i) bits.push_back(((value >> i) & 1) != 0);
     }
     Bytes file_bytes() const {
@@ -155,6 +155,16 @@ TEST(BitWriter, FullWidthPutsAreWrittenLowestByteFirst) {
     out.writer.finish_bits();
     EXPECT_EQ(out.contents(), (Bytes{0x34, 0x00, 0x12, 0x00, 0x7D, 0x6F, 0x5E, 0x4D, 0x04}));
     EXPECT_EQ(out.writer.bytes_written(), 9);
+
+    WriterOnFile wide;
+    ASSERT_TRUE(wide.writer.init());
+    wide.writer.put_bits(0x0123456789ABCDEF, 64);  // a whole word at once
+    wide.writer.put_bits(1, 1);
+    wide.writer.put_bits(0x8000000000000001, 64);  // a word across two
+    wide.writer.finish_bits();
+    EXPECT_EQ(wide.contents(), (Bytes{0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01, 0x03, 0, 0, 0,
+                                      0, 0, 0, 0, 0x01}));
+    EXPECT_EQ(wide.writer.bits_written(), 129);
 }
 
 TEST(BitWriter, IgnoresValueBitsAboveTheWidth) {
@@ -211,8 +221,9 @@ TEST(BitWriter, RandomPutsMatchTheBitModel) {
         const int puts = seed <= 4 ? 300 : 60000;
         const std::uint32_t zero_share = seed % 4;  // of 4: how often a put is 0
         for (int i = 0; i < puts; ++i) {
-            const int n = 1 + static_cast<int>(random() % 32);
-            auto value = static_cast<std::uint32_t>(random());
+            // Mostly the widths the packer uses, sometimes up to whole words.
+            const int n = 1 + static_cast<int>(random() % (i % 8 == 0 ? 64 : 32));
+            auto value = (std::uint64_t{random()} << 32) | random();
             if (random() % 4 < zero_share) value = 0;
             out.writer.put_bits(value, n);
             model.put_bits(value, n);
@@ -222,6 +233,42 @@ TEST(BitWriter, RandomPutsMatchTheBitModel) {
         EXPECT_EQ(out.contents(), expected);
         EXPECT_EQ(out.writer.bytes_written(), static_cast<std::int64_t>(expected.size()));
         EXPECT_EQ(out.writer.bits_written(), model.bit_count());
+    }
+}
+
+// Bursts of puts (of 0 to 32 bits) between plain puts write the same stream as plain puts,
+// and count their bits.
+TEST(BitWriter, BurstsMatchTheBitModel) {
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 random(seed);
+        WriterOnFile out;
+        ASSERT_TRUE(out.writer.init());
+        StreamModel model;
+        for (int round = 0; round < 3000; ++round) {
+            if (random() % 3 == 0) {
+                const int n = 1 + static_cast<int>(random() % 64);
+                const auto value = (std::uint64_t{random()} << 32) | random();
+                out.writer.put_bits(value, n);
+                model.put_bits(value, n);
+                continue;
+            }
+            BitWriter::Burst burst(out.writer);
+            const int puts = static_cast<int>(random() % 40);
+            for (int i = 0; i < puts; ++i) {
+                const int n = static_cast<int>(random() % 33);
+                std::uint32_t value = n == 0 ? 0 : static_cast<std::uint32_t>(random() >> (32 - n));
+                if (random() % 4 < seed % 4) value = 0;
+                burst.put(value, n);
+                model.put_bits(value, n);
+            }
+            burst.finish();
+            EXPECT_EQ(out.writer.bits_written(), model.bit_count());
+        }
+        out.writer.finish_bits();
+        const Bytes expected = model.file_bytes();
+        EXPECT_EQ(out.contents(), expected);
+        EXPECT_EQ(out.writer.bytes_written(), static_cast<std::int64_t>(expected.size()));
     }
 }
 

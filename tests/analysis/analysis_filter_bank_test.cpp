@@ -1,5 +1,6 @@
 // The analysis filter bank: golden outputs, streaming across calls, failure paths, and a
-// value-for-value comparison with a plain ring implementation of the bank.
+// value-for-value comparison with a plain ring implementation of the bank, on every vector
+// path this processor can run.
 
 #include "analysis/analysis_filter_bank.h"
 
@@ -200,6 +201,37 @@ std::unique_ptr<AnalysisFilterBank> make_bank(char kind, std::int32_t levels, st
     }
 }
 
+// The vector paths this processor can run; portable always.
+std::vector<FilterPath> runnable_paths() {
+    std::vector<FilterPath> paths;
+    for (FilterPath p : {FilterPath::portable, FilterPath::avx2, FilterPath::avx512}) {
+        if (filter_path_available(p)) paths.push_back(p);
+    }
+    return paths;
+}
+
+const char* path_name(FilterPath path) {
+    switch (path) {
+        case FilterPath::avx512:
+            return "avx512";
+        case FilterPath::avx2:
+            return "avx2";
+        default:
+            return "portable";
+    }
+}
+
+TEST(AnalysisFilterBank, TakesTheFastestPathUnlessOneIsSet) {
+    FdFilterBank bank(3, 11);
+    ASSERT_TRUE(bank.init());
+    EXPECT_EQ(bank.filter_path(), fastest_filter_path());
+    EXPECT_TRUE(filter_path_available(FilterPath::portable));
+    FdFilterBank portable(3, 11);
+    ASSERT_TRUE(portable.set_filter_path(FilterPath::portable));
+    ASSERT_TRUE(portable.init());
+    EXPECT_EQ(portable.filter_path(), FilterPath::portable);
+}
+
 TEST(AnalysisFilterBank, OneLevelConstantInput) {
     FdFilterBank bank(1, 11);
     ASSERT_TRUE(bank.init());
@@ -264,50 +296,69 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
         FdFilterBank whole(levels, 11);
         ASSERT_TRUE(whole.init());
         const std::vector<std::int32_t> expected = run_whole(whole, samples);
+        // Pieces around the tile and run sizes, one value at a time, and random sizes.
         const std::vector<std::vector<std::int32_t>> chunkings = {
             {777},
             {1},
             {65536},
             {65535, 1, 65537},
+            {63, 64, 65, 4095, 4096, 4097, 127, 8193},
             random_chunks(static_cast<std::uint32_t>(levels))};
-        for (const std::vector<std::int32_t>& chunks : chunkings) {
-            if (chunks.size() == 1 && chunks[0] == 1 && levels > 4) continue;  // slow, no news
-            FdFilterBank bank(levels, 11);
-            ASSERT_TRUE(bank.init());
-            EXPECT_EQ(run_chunked(bank, samples, chunks), expected)
-                << "levels " << levels << ", first chunk " << chunks[0];
+        for (const FilterPath path : runnable_paths()) {
+            for (const std::vector<std::int32_t>& chunks : chunkings) {
+                if (chunks.size() == 1 && chunks[0] == 1 && levels > 4) continue;  // slow, no news
+                FdFilterBank bank(levels, 11);
+                ASSERT_TRUE(bank.set_filter_path(path));
+                ASSERT_TRUE(bank.init());
+                EXPECT_EQ(run_chunked(bank, samples, chunks), expected)
+                    << "levels " << levels << ", first chunk " << chunks[0] << ", "
+                    << path_name(path);
+            }
         }
     }
 }
 
-// The heart of the bank's tests: every output equals the plain ring's, for every design,
-// for signals with silence and full-scale stretches, fed in odd chunk sizes.
+// The heart of the bank's tests: every output equals the plain ring's, for every design and
+// every vector path, for signals with silence and full-scale stretches, fed in odd chunk
+// sizes.
 TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
-    // Taps large enough that outputs pass 2^31 and saturate.
+    // Taps large enough that outputs pass 2^31 and saturate, and a filter of gain 14 whose
+    // sums can leave the 32-bit range only from level 4 on (the levels before skip the check).
     TempFile loud("4 1e6 -3e5 2.5e5 4e6");
     TempFile odd("5 0.3 -0.07 1e-3 0.51 0.9");
+    TempFile steep("3 3 2 4");
     struct Config {
         char kind;
         std::int32_t n;
         const std::string* path;
     };
-    const Config configs[] = {{'D', 11, nullptr}, {'D', 3, nullptr},    {'O', 11, nullptr},
-                              {'O', 6, nullptr},  {'C', 0, &loud.path}, {'C', 0, &odd.path}};
+    const Config configs[] = {{'D', 11, nullptr},   {'D', 3, nullptr},    {'O', 11, nullptr},
+                              {'O', 6, nullptr},    {'C', 0, &loud.path}, {'C', 0, &odd.path},
+                              {'C', 0, &steep.path}};
     std::uint32_t seed = 100;
     for (const Config& config : configs) {
         for (const std::int32_t levels : {0, 1, 2, 3, 5, 7, 9}) {
             ++seed;
-            SCOPED_TRACE(testing::Message() << "kind " << config.kind << " n " << config.n
-                                            << " levels " << levels << " seed " << seed);
-            auto bank = make_bank(config.kind, levels, config.n,
-                                  config.path != nullptr ? config.path->c_str() : nullptr);
-            ASSERT_TRUE(bank->init());
+            const char* file = config.path != nullptr ? config.path->c_str() : nullptr;
+            auto reference_bank = make_bank(config.kind, levels, config.n, file);
+            ASSERT_TRUE(reference_bank->init());
             const std::vector<std::int16_t> samples = mixed_signal(60000, seed);
-            const std::vector<std::int32_t> expected = ReferenceBank(*bank, levels).run(samples);
-            const std::vector<std::int32_t> got = run_chunked(*bank, samples, random_chunks(seed));
-            ASSERT_EQ(got.size(), expected.size());
-            for (std::size_t i = 0; i < got.size(); ++i) {
-                ASSERT_EQ(got[i], expected[i]) << "output " << i;
+            const std::vector<std::int32_t> expected =
+                ReferenceBank(*reference_bank, levels).run(samples);
+            for (const FilterPath path : runnable_paths()) {
+                SCOPED_TRACE(testing::Message()
+                             << "kind " << config.kind << " n " << config.n << " levels " << levels
+                             << " seed " << seed << " " << path_name(path));
+                auto bank = make_bank(config.kind, levels, config.n, file);
+                ASSERT_TRUE(bank->set_filter_path(path));
+                ASSERT_TRUE(bank->init());
+                EXPECT_EQ(bank->filter_path(), path);
+                const std::vector<std::int32_t> got =
+                    run_chunked(*bank, samples, random_chunks(seed));
+                ASSERT_EQ(got.size(), expected.size());
+                for (std::size_t i = 0; i < got.size(); ++i) {
+                    ASSERT_EQ(got[i], expected[i]) << "output " << i;
+                }
             }
         }
     }
@@ -330,15 +381,54 @@ TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
     }
 }
 
+TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
+    // Silence long enough for whole tiles of every level to be skipped, ending in single
+    // values, with finite taps and with taps whose zero products would be NaN.
+    std::vector<std::int16_t> samples = mixed_signal(5000, 11);
+    samples.resize(45000, 0);
+    samples.push_back(-32768);
+    samples.resize(100000, 0);
+    const std::vector<std::int16_t> burst = mixed_signal(3000, 12);
+    samples.insert(samples.end(), burst.begin(), burst.end());
+    samples.resize(200000, 0);
+    samples.push_back(1);
+    samples.resize(230000, 0);
+    TempFile infinite("3 2 1e400 0.5");
+    for (const std::int32_t levels : {1, 3, 7, 10}) {
+        for (const bool finite : {true, false}) {
+            auto reference_bank = make_bank(finite ? 'D' : 'C', levels, 11, infinite.path.c_str());
+            ASSERT_TRUE(reference_bank->init());
+            const std::vector<std::int32_t> expected =
+                ReferenceBank(*reference_bank, levels).run(samples);
+            for (const FilterPath path : runnable_paths()) {
+                for (const std::int32_t chunk : {65536, 777, 4096}) {
+                    auto bank = make_bank(finite ? 'D' : 'C', levels, 11, infinite.path.c_str());
+                    ASSERT_TRUE(bank->set_filter_path(path));
+                    ASSERT_TRUE(bank->init());
+                    EXPECT_EQ(run_chunked(*bank, samples, {chunk}), expected)
+                        << "levels " << levels << (finite ? "" : ", infinite tap") << ", chunk "
+                        << chunk << ", " << path_name(path);
+                }
+            }
+        }
+    }
+}
+
 TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
     // Fifteen levels with short filters: the wide levels' rows are filled across many calls.
-    FdFilterBank bank(15, 3);
-    ASSERT_TRUE(bank.init());
-    EXPECT_EQ(bank.delay(), 3 * 32767);
+    FdFilterBank reference_bank(15, 3);
+    ASSERT_TRUE(reference_bank.init());
+    EXPECT_EQ(reference_bank.delay(), 3 * 32767);
     const std::vector<std::int16_t> samples = mixed_signal(3 * 32767 + 70000, 99);
-    const std::vector<std::int32_t> expected = ReferenceBank(bank, 15).run(samples);
+    const std::vector<std::int32_t> expected = ReferenceBank(reference_bank, 15).run(samples);
     ASSERT_EQ(expected.size(), 70000u);
-    EXPECT_EQ(run_chunked(bank, samples, {65536, 1000, 31, 65536}), expected);
+    for (const FilterPath path : runnable_paths()) {
+        FdFilterBank bank(15, 3);
+        ASSERT_TRUE(bank.set_filter_path(path));
+        ASSERT_TRUE(bank.init());
+        EXPECT_EQ(run_chunked(bank, samples, {65536, 1000, 31, 65536}), expected)
+            << path_name(path);
+    }
 }
 
 TEST(AnalysisFilterBank, FailedInitIsCleanAndUnusable) {
@@ -349,7 +439,7 @@ TEST(AnalysisFilterBank, FailedInitIsCleanAndUnusable) {
         const bool ok = bank.init();
         fail_allocation_number(0);
         if (ok) {
-            EXPECT_GE(n, 6);  // two filters, three tables, the delay lines
+            EXPECT_GE(n, 6);  // two filters, two tables, the windows
             break;
         }
         std::vector<std::int32_t> out(100);
