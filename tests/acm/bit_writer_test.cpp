@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "common/test_files.h"
+
 namespace vellox {
 namespace {
 
@@ -27,15 +29,7 @@ public:
     WriterOnFile& operator=(const WriterOnFile&) = delete;
 
     // The whole content of the file.
-    Bytes contents() {
-        Bytes bytes;
-        std::fflush(file);
-        std::rewind(file);
-        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-            bytes.push_back(static_cast<std::uint8_t>(c));
-        }
-        return bytes;
-    }
+    Bytes contents() { return test::stream_bytes(file); }
 
     std::FILE* file;
     BitWriter writer;

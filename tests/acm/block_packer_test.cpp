@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/alloc.h"
+#include "common/test_files.h"
 
 namespace vellox {
 namespace {
@@ -22,15 +23,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Block = std::vector<std::int16_t>;
 
-Bytes read_all(std::FILE* file) {
-    Bytes bytes;
-    std::fflush(file);
-    std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-        bytes.push_back(static_cast<std::uint8_t>(c));
-    }
-    return bytes;
-}
+Bytes read_all(std::FILE* file) { return test::stream_bytes(file); }
 
 // The bytes of the stream a packer writes for blocks; checks that finish succeeds and that
 // bytes_written is the length of the file.

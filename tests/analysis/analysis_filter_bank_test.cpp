@@ -17,6 +17,7 @@
 #include "analysis/filter_design.h"
 #include "common/alloc.h"
 #include "common/numeric.h"
+#include "common/test_files.h"
 
 namespace vellox {
 namespace {
@@ -96,24 +97,7 @@ private:
     std::vector<std::size_t> current;  // per level: the node that takes the next value
 };
 
-// A text file in the test's temporary directory, removed at the end of the test.
-class TempFile {
-public:
-    explicit TempFile(const std::string& text) {
-        static int serial = 0;
-        path = testing::TempDir() + "vellox_bank_taps_" + std::to_string(++serial) + ".txt";
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        if (file != nullptr) {
-            std::fputs(text.c_str(), file);
-            std::fclose(file);
-        }
-    }
-    ~TempFile() { std::remove(path.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::string path;
-};
+using TempFile = test::TextFile;
 
 // Feeds samples in chunks of the given sizes (cycled); returns every output in order.
 std::vector<std::int32_t> run_chunked(AnalysisFilterBank& bank,

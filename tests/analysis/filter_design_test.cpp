@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/analysis_filter_bank.h"
+#include "common/test_files.h"
 
 namespace vellox {
 namespace {
@@ -18,24 +19,7 @@ std::vector<double> taps_of(const double* taps, std::int32_t count) {
     return std::vector<double>(taps, taps + count);
 }
 
-// A text file in the test's temporary directory, removed at the end of the test.
-class TempFile {
-public:
-    explicit TempFile(const std::string& text) {
-        static int serial = 0;
-        path = testing::TempDir() + "vellox_taps_" + std::to_string(++serial) + ".txt";
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        if (file != nullptr) {
-            std::fputs(text.c_str(), file);
-            std::fclose(file);
-        }
-    }
-    ~TempFile() { std::remove(path.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::string path;
-};
+using TempFile = test::TextFile;
 
 // Runs a "-fc" bank's init and returns what it printed on standard error.
 std::string fc_init_errors(FcFilterBank& bank, bool* ok) {

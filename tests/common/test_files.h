@@ -1,0 +1,44 @@
+#pragma once
+// Files for unit tests: a text file removed at the end of the test, and the whole content of
+// an open stream.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vellox::test {
+
+// A text file in the test's temporary directory, removed at the end of the test.
+class TextFile {
+public:
+    explicit TextFile(const std::string& text) {
+        static int serial = 0;
+        path = testing::TempDir() + "vellox_text_" + std::to_string(++serial) + ".txt";
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        if (file != nullptr) {
+            std::fputs(text.c_str(), file);
+            std::fclose(file);
+        }
+    }
+    ~TextFile() { std::remove(path.c_str()); }
+    TextFile(const TextFile&) = delete;
+    TextFile& operator=(const TextFile&) = delete;
+
+    std::string path;
+};
+
+// Every byte of file, after flushing what is buffered.
+inline std::vector<std::uint8_t> stream_bytes(std::FILE* file) {
+    std::vector<std::uint8_t> bytes;
+    std::fflush(file);
+    std::rewind(file);
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+    }
+    return bytes;
+}
+
+}  // namespace vellox::test
