@@ -3,9 +3,9 @@
 
 #include "frontend/output_file.h"
 
-#include <fcntl.h>     // open flags
+#include <fcntl.h>     // open flags, AT_FDCWD, AT_EACCESS
 #include <sys/stat.h>  // stat, fchmod, umask
-#include <unistd.h>    // close, unlink
+#include <unistd.h>    // close, unlink, faccessat, fchown
 
 #include <cerrno>   // errno
 #include <csignal>  // std::signal, SIGINT, SIGTERM
@@ -77,6 +77,13 @@ bool OutputFile::open(const char* target_name) {
         return true;
     }
 
+    // A file we may not write is not ours to replace, though the folder would let the rename
+    // through.
+    if (exists && faccessat(AT_FDCWD, final_path.c_str(), W_OK, AT_EACCESS) != 0) {
+        print_system_error(target);
+        return false;
+    }
+
     // A new file gets what a plain create gives (0666 less the umask); a replaced one keeps
     // its mode.
     mode_t mode = 0;
@@ -99,6 +106,11 @@ bool OutputFile::open(const char* target_name) {
     }
     temporary_path = pattern;
     watch_for_interrupts(temporary_path);
+    // A replaced file also keeps its owner where we may give it (as root); the owner goes
+    // first, since a change of owner clears the set-user-ID bits.
+    if (exists && fchown(descriptor, status.st_uid, status.st_gid) != 0) {
+        // Only root may give a file away: anyone else's replacement is theirs, as a new file is.
+    }
     if (fchmod(descriptor, mode) != 0 || (file = fdopen(descriptor, "wb")) == nullptr) {
         print_system_error(target);
         close(descriptor);
