@@ -4,11 +4,12 @@
 #include "frontend/output_file.h"
 
 #include <fcntl.h>     // open flags, AT_FDCWD, AT_EACCESS
+#include <signal.h>    // sigaction, SIGINT, SIGTERM, SIGHUP
 #include <sys/stat.h>  // stat, fchmod, umask
 #include <unistd.h>    // close, unlink, faccessat, fchown
 
 #include <cerrno>   // errno
-#include <csignal>  // std::signal, SIGINT, SIGTERM
+#include <csignal>  // std::sig_atomic_t
 #include <cstdio>   // std::fdopen, std::fclose, std::rename
 #include <cstdlib>  // mkstemp, realpath, free
 #include <cstring>  // std::strlen, std::memcpy
@@ -29,20 +30,34 @@ extern "C" void remove_temporary_and_exit(int signal_number) {
     _exit(128 + signal_number);
 }
 
+// The signals that end a conversion early, and what they did before it was watched.
+constexpr int watched_signals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous_actions[3];
+bool watching = false;
+
 void watch_for_interrupts(const std::string& path) {
     if (path.size() >= sizeof interrupted_path) return;  // too long to remember: not removed
     std::memcpy(interrupted_path, path.c_str(), path.size() + 1);
     interrupted_path_set = 1;
-    std::signal(SIGINT, remove_temporary_and_exit);
-    std::signal(SIGTERM, remove_temporary_and_exit);
-    std::signal(SIGHUP, remove_temporary_and_exit);
+    struct sigaction action {};
+    action.sa_handler = remove_temporary_and_exit;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) {
+        sigaction(watched_signals[i], nullptr, &previous_actions[i]);
+        // A signal the caller ignores stays ignored: "nohup" must keep a hang-up from ending
+        // the conversion.
+        if (previous_actions[i].sa_handler != SIG_IGN) {
+            sigaction(watched_signals[i], &action, nullptr);
+        }
+    }
+    watching = true;
 }
 
 void stop_watching() {
     interrupted_path_set = 0;
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGHUP, SIG_DFL);
+    if (!watching) return;
+    for (int i = 0; i < 3; ++i) sigaction(watched_signals[i], &previous_actions[i], nullptr);
+    watching = false;
 }
 
 // The file a symbolic link finally names, or the name itself when it is no link or the

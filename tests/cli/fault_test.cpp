@@ -177,6 +177,27 @@ TEST(FaultTest, SignalsRemoveTheTemporaryFileAndKeepTheTarget) {
     }
 }
 
+// "nohup" ignores SIGHUP; the conversion must not undo that and die of a hang-up.
+TEST(FaultTest, IgnoredSignalsStayIgnored) {
+    ScratchFolder folder;
+    ASSERT_TRUE(make_sparse_file(folder / "in.raw", std::int64_t{600} << 20));
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    sigaction(SIGHUP, &ignore, &previous);  // inherited by the child
+    Child child({"-16", folder / "in.raw", folder / "out.acm", "-l", "15"}, folder);
+    sigaction(SIGHUP, &previous, nullptr);
+    ASSERT_TRUE(wait_for_output(child, "#"));
+    kill(child.pid(), SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    siginfo_t info{};
+    EXPECT_EQ(waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT), 0);
+    EXPECT_EQ(info.si_pid, 0);  // still converting
+    kill(child.pid(), SIGTERM);
+    EXPECT_EQ(child.wait().exit_code, 128 + SIGTERM);
+    EXPECT_EQ(list_folder(folder.path()), Names{"in.raw"});
+}
+
 // ---- memory ----
 
 TEST(FaultTest, AddressSpaceLimitIsReportedCleanly) {
