@@ -74,6 +74,24 @@ bool wait_for_output(const Child& child, const std::string& text) {
     return false;
 }
 
+// Kills a child that a failed assertion left running, so that it does not convert on for
+// minutes into a folder that is gone.
+class Reaper {
+public:
+    explicit Reaper(const Child& child) : pid_(child.pid()) {}
+    ~Reaper() {
+        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+
+private:
+    pid_t pid_;
+};
+
 // The names in folder of the temporary files made for the target name.
 Names temporary_files(const ScratchFolder& folder, const std::string& target) {
     Names found;
@@ -166,6 +184,7 @@ TEST(FaultTest, SignalsRemoveTheTemporaryFileAndKeepTheTarget) {
         SCOPED_TRACE(signal_number);
         write_file(folder / "out.acm", precious);
         Child child({"-16", folder / "in.raw", folder / "out.acm", "-l", "15"}, folder);
+        const Reaper reaper(child);
         ASSERT_TRUE(wait_for_output(child, "#"));
         EXPECT_EQ(temporary_files(folder, "out.acm").size(), 1u);  // being written
         kill(child.pid(), signal_number);
@@ -186,6 +205,7 @@ TEST(FaultTest, IgnoredSignalsStayIgnored) {
     struct sigaction previous {};
     sigaction(SIGHUP, &ignore, &previous);  // inherited by the child
     Child child({"-16", folder / "in.raw", folder / "out.acm", "-l", "15"}, folder);
+    const Reaper reaper(child);
     sigaction(SIGHUP, &previous, nullptr);
     ASSERT_TRUE(wait_for_output(child, "#"));
     kill(child.pid(), SIGHUP);
@@ -426,6 +446,7 @@ TEST(FaultTest, LargestInputIsAcceptedAndCountedRight) {
         GTEST_SKIP() << "no sparse files here";
     }
     Child child({"-16", folder / "max.raw", folder / "out.acm", "-l", "0", "-s", "4095"}, folder);
+    const Reaper reaper(child);
     ASSERT_TRUE(wait_for_output(child, "#"));
     // The header leaves the stdio buffer with the first full buffer of blocks.
     std::string header;
