@@ -4,7 +4,7 @@
 #include "frontend/output_file.h"
 
 #include <fcntl.h>     // open flags, AT_FDCWD, AT_EACCESS
-#include <signal.h>    // sigaction, SIGINT, SIGTERM, SIGHUP
+#include <signal.h>    // sigaction, SIGINT, SIGTERM, SIGHUP, SIGPIPE
 #include <sys/stat.h>  // stat, fchmod, umask
 #include <unistd.h>    // close, unlink, faccessat, fchown
 
@@ -30,9 +30,11 @@ extern "C" void remove_temporary_and_exit(int signal_number) {
     _exit(128 + signal_number);
 }
 
-// The signals that end a conversion early, and what they did before it was watched.
-constexpr int watched_signals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction previous_actions[3];
+// The signals that end a conversion early, and what they did before it was watched. SIGPIPE
+// comes when the reader of the console output goes away ("vellox ... | head -n 2").
+constexpr int watched_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int watched_count = sizeof watched_signals / sizeof watched_signals[0];
+struct sigaction previous_actions[watched_count];
 bool watching = false;
 
 void watch_for_interrupts(const std::string& path) {
@@ -42,7 +44,7 @@ void watch_for_interrupts(const std::string& path) {
     struct sigaction action {};
     action.sa_handler = remove_temporary_and_exit;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < watched_count; ++i) {
         sigaction(watched_signals[i], nullptr, &previous_actions[i]);
         // A signal the caller ignores stays ignored: "nohup" must keep a hang-up from ending
         // the conversion.
@@ -56,7 +58,8 @@ void watch_for_interrupts(const std::string& path) {
 void stop_watching() {
     interrupted_path_set = 0;
     if (!watching) return;
-    for (int i = 0; i < 3; ++i) sigaction(watched_signals[i], &previous_actions[i], nullptr);
+    for (int i = 0; i < watched_count; ++i)
+        sigaction(watched_signals[i], &previous_actions[i], nullptr);
     watching = false;
 }
 

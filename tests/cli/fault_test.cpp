@@ -196,6 +196,32 @@ TEST(FaultTest, SignalsRemoveTheTemporaryFileAndKeepTheTarget) {
     }
 }
 
+// "vellox ... | head -n 2": the reader of the console output goes away while the output file
+// is being written.
+TEST(FaultTest, ClosedConsolePipeLeavesNoTemporaryFile) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(noise(400000, 20000, 13)));
+    write_file(folder / "out.acm", precious);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int ends[2];
+        if (pipe(ends) != 0) _exit(126);
+        close(ends[0]);
+        dup2(ends[1], 1);
+        const std::string executable = VELLOX_EXECUTABLE;
+        const std::string in = folder / "in.raw";
+        const std::string out = folder / "out.acm";
+        execl(executable.c_str(), executable.c_str(), "-16", in.c_str(), out.c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE) << status;
+    EXPECT_EQ(read_file(folder / "out.acm"), precious);
+    EXPECT_EQ(list_folder(folder.path()), (Names{"in.raw", "out.acm"}));
+}
+
 // "nohup" ignores SIGHUP; the conversion must not undo that and die of a hang-up.
 TEST(FaultTest, IgnoredSignalsStayIgnored) {
     ScratchFolder folder;
