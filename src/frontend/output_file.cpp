@@ -116,7 +116,10 @@ bool OutputFile::open(const char* target_name) {
     const std::size_t slash = final_path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-    std::string pattern = directory + "." + base + ".XXXXXX";
+    // The temporary name is 8 bytes longer than the base it takes: a target whose name is
+    // near the 255-byte limit lends only its start.
+    constexpr std::size_t longest_base = 200;
+    std::string pattern = directory + "." + base.substr(0, longest_base) + ".XXXXXX";
     const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) {
         print_system_error(target);

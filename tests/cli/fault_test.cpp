@@ -151,6 +151,18 @@ TEST(FaultTest, ReplacedTargetKeepsItsOwner) {
     EXPECT_NE(read_file(folder / "out.acm"), precious);
 }
 
+// The temporary file's name is longer than the target's.
+TEST(FaultTest, TargetWithTheLongestNameIsWritten) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(sine(3000, 8000, 50)));
+    const std::string name = std::string(251, 'n') + ".acm";  // 255 bytes, the most there is
+    write_file(folder / name, precious);
+    const RunResult r = run_vellox({folder / "in.raw", folder / name}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(read_file(folder / name), precious);
+    EXPECT_EQ(list_folder(folder.path()), (Names{"in.raw", name}));
+}
+
 TEST(FaultTest, FifoTargetIsWrittenInPlace) {
     ScratchFolder folder;
     write_file(folder / "in.raw", raw16(sine(3000, 8000, 50)));
