@@ -3,12 +3,13 @@
 
 #include "frontend/output_file.h"
 
-#include <fcntl.h>     // open flags
+#include <fcntl.h>     // open flags, AT_FDCWD, AT_EACCESS
+#include <signal.h>    // sigaction, SIGINT, SIGTERM, SIGHUP, SIGPIPE
 #include <sys/stat.h>  // stat, fchmod, umask
-#include <unistd.h>    // close, unlink
+#include <unistd.h>    // close, unlink, faccessat, fchown
 
 #include <cerrno>   // errno
-#include <csignal>  // std::signal, SIGINT, SIGTERM
+#include <csignal>  // std::sig_atomic_t
 #include <cstdio>   // std::fdopen, std::fclose, std::rename
 #include <cstdlib>  // mkstemp, realpath, free
 #include <cstring>  // std::strlen, std::memcpy
@@ -29,22 +30,37 @@ extern "C" void remove_temporary_and_exit(int signal_number) {
     _exit(128 + signal_number);
 }
 
+// The signals that end a conversion early, and what they did before it was watched. SIGPIPE
+// comes when the reader of the console output goes away ("vellox ... | head -n 2").
+constexpr int watched_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int watched_count = sizeof watched_signals / sizeof watched_signals[0];
+struct sigaction previous_actions[watched_count];
+bool watching = false;
+
 void watch_for_interrupts(const std::string& path) {
     if (path.size() >= sizeof interrupted_path) return;  // too long to remember: not removed
     std::memcpy(interrupted_path, path.c_str(), path.size() + 1);
     interrupted_path_set = 1;
-    std::signal(SIGINT, remove_temporary_and_exit);
-    std::signal(SIGTERM, remove_temporary_and_exit);
-    std::signal(SIGHUP, remove_temporary_and_exit);
-    std::signal(SIGPIPE, remove_temporary_and_exit);  // the console went away
+    struct sigaction action {};
+    action.sa_handler = remove_temporary_and_exit;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < watched_count; ++i) {
+        sigaction(watched_signals[i], nullptr, &previous_actions[i]);
+        // A signal the caller ignores stays ignored: "nohup" must keep a hang-up from ending
+        // the conversion.
+        if (previous_actions[i].sa_handler != SIG_IGN) {
+            sigaction(watched_signals[i], &action, nullptr);
+        }
+    }
+    watching = true;
 }
 
 void stop_watching() {
     interrupted_path_set = 0;
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGHUP, SIG_DFL);
-    std::signal(SIGPIPE, SIG_DFL);
+    if (!watching) return;
+    for (int i = 0; i < watched_count; ++i)
+        sigaction(watched_signals[i], &previous_actions[i], nullptr);
+    watching = false;
 }
 
 // The file a symbolic link finally names, or the name itself when it is no link or the
@@ -82,6 +98,13 @@ bool OutputFile::open(const char* target_name) {
         return true;
     }
 
+    // A file we may not write is not ours to replace, though the folder would let the rename
+    // through.
+    if (exists && faccessat(AT_FDCWD, final_path.c_str(), W_OK, AT_EACCESS) != 0) {
+        print_system_error(target);
+        return false;
+    }
+
     // A new file gets what a plain create gives (0666 less the umask); a replaced one keeps
     // its mode.
     mode_t mode = 0;
@@ -96,7 +119,10 @@ bool OutputFile::open(const char* target_name) {
     const std::size_t slash = final_path.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-    std::string pattern = directory + "." + base + ".XXXXXX";
+    // The temporary name is 8 bytes longer than the base it takes: a target whose name is
+    // near the 255-byte limit lends only its start.
+    constexpr std::size_t longest_base = 200;
+    std::string pattern = directory + "." + base.substr(0, longest_base) + ".XXXXXX";
     const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) {
         print_system_error(target);
@@ -104,6 +130,11 @@ bool OutputFile::open(const char* target_name) {
     }
     temporary_path = pattern;
     watch_for_interrupts(temporary_path);
+    // A replaced file also keeps its owner where we may give it (as root); the owner goes
+    // first, since a change of owner clears the set-user-ID bits.
+    if (exists && fchown(descriptor, status.st_uid, status.st_gid) != 0) {
+        // Only root may give a file away: anyone else's replacement is theirs, as a new file is.
+    }
     if (fchmod(descriptor, mode) != 0 || (file = fdopen(descriptor, "wb")) == nullptr) {
         print_system_error(target);
         close(descriptor);

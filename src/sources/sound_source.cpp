@@ -357,8 +357,9 @@ std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType 
         for (int index = 0; index < 3; ++index) {
             std::unique_ptr<SoundSource> source = make_candidate(index, file_name);
             if (source == nullptr) {
+                // Going on could read a WAV or ACM file as raw samples, header and all.
                 print_error("Cannot allocate memory", nullptr);
-                continue;
+                return nullptr;
             }
             if (source->open(false)) return source;
             if (source->was_refused()) return nullptr;
