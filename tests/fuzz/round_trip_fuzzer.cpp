@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                (percents + 1) * 0.01);
     }
 
-    const std::string path = vellox::fuzz::fuzz_file_name() + ".acm";
+    static const std::string path = vellox::fuzz::scratch_file_name(".acm");
     if (!encode(path, samples, levels, subblocks, bit_budget, filter_length)) __builtin_trap();
 
     vellox::AcmSource source(path.c_str());

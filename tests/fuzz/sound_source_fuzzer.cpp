@@ -17,7 +17,7 @@ constexpr std::int32_t chunk = 4096;
 constexpr std::int64_t read_limit = 1 << 14;
 
 // ACM headers decide their block size; huge blocks only explore allocation, not decoding (the
-// ACM harness covers blocks up to 2^20 values).
+// ACM harness covers blocks up to 2^18 values).
 bool acm_block_is_small(const std::uint8_t* data, std::size_t size) {
     if (size < vellox::acm_header_size) return true;
     const vellox::AcmHeader header = vellox::decode_acm_header(data);
