@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -115,6 +116,7 @@ struct RunOptions {
     std::string working_directory;               // empty: this process's
     std::string executable = VELLOX_EXECUTABLE;  // the program to run
     std::vector<std::string> environment;        // NAME=value settings added for the child
+    std::optional<uid_t> user;                   // run as this user (and group), from root
 };
 
 struct RunResult {
@@ -149,6 +151,10 @@ public:
                 const rlimit limit{*options.address_space_limit, *options.address_space_limit};
                 setrlimit(RLIMIT_AS, &limit);
             }
+            if (options.user && (setgroups(0, nullptr) != 0 || setgid(*options.user) != 0 ||
+                                 setuid(*options.user) != 0)) {
+                _exit(126);
+            }
             for (const std::string& setting : options.environment) {
                 const std::size_t equals = setting.find('=');
                 setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
@@ -182,6 +188,18 @@ private:
     std::string err_path_;
     pid_t pid_ = -1;
 };
+
+// Options that run the program without root's right to read and write everything: as the
+// user nobody when the tests run as root (the folder is opened to everyone for it), as the
+// user itself otherwise.
+inline RunOptions unprivileged(const ScratchFolder& folder) {
+    RunOptions options;
+    if (geteuid() == 0) {
+        chmod(folder.path().c_str(), 0777);
+        options.user = 65534;
+    }
+    return options;
+}
 
 inline RunResult run_vellox(const std::vector<std::string>& args, const ScratchFolder& folder,
                             const RunOptions& options = {}) {
