@@ -56,19 +56,6 @@ std::unique_ptr<AnalysisFilterBank> make_filter_bank(const ConversionSettings& s
     }
 }
 
-// The bits allowed per block: the input bits of an average block (the last, partial block
-// counted whole) scaled by the percentage; -1 without a size target.
-std::int32_t derive_bit_budget(const ConversionContext& context) {
-    if (context.settings.percents == -1.0 || context.samples == 0) return -1;
-    const double bits = context.source->is_16bit != 0 ? 16.0 : 8.0;
-    const double samples = context.samples;
-    const std::int64_t blocks =
-        (static_cast<std::int64_t>(context.samples) + context.block_size - 1) / context.block_size;
-    const double value =
-        bits * samples / static_cast<double>(blocks) * context.settings.percents * 0.01;
-    return truncate_to_int32(value);
-}
-
 bool write_header(ConversionContext& context) {
     AcmHeader header;
     header.sample_count = static_cast<std::uint32_t>(context.samples);
@@ -103,7 +90,8 @@ bool set_up_conversion(ConversionContext& context) {
     context.columns = std::int32_t{1} << settings.levels;
     context.block_size = context.columns * settings.subblocks;
     if (!write_header(context)) return false;
-    context.bit_budget = derive_bit_budget(context);
+    context.bit_budget = derive_bit_budget(settings.percents, context.source->is_16bit != 0,
+                                           context.samples, context.block_size);
     context.packer = make_object<BlockPacker>(context.output.stream(), context.columns,
                                               settings.subblocks, context.bit_budget);
     if (context.packer == nullptr || !context.packer->init()) {
@@ -250,6 +238,18 @@ void print_report(const ConversionContext& context, std::int64_t output_size,
 }
 
 }  // namespace
+
+std::int32_t derive_bit_budget(double percents, bool sixteen_bit, std::int32_t samples,
+                               std::int32_t block_size) {
+    if (percents == -1.0 || samples == 0) return -1;
+    const double bits = sixteen_bit ? 16.0 : 8.0;
+    const std::int64_t blocks = (static_cast<std::int64_t>(samples) + block_size - 1) / block_size;
+    // In this order, and a multiplication by 0.01 rather than a division by 100: the budget
+    // is part of what fixes the output to the bit.
+    const double value =
+        bits * static_cast<double>(samples) / static_cast<double>(blocks) * percents * 0.01;
+    return truncate_to_int32(value);
+}
 
 int run_conversion(int argc, const char* const* argv) {
     std::printf("vellox converter %s\n", version_text);
