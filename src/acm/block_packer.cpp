@@ -197,25 +197,17 @@ void put_linear(BitWriter& out, int w, const Column column) {
     bits.finish();
 }
 
-// Rows past the last read as 0 from the extra zero rows.
-void put_packed3_5bit(BitWriter& out, const Column column) {
+// Three rows to a group of width bits, digits in base (3 or 5); rows past the last read as 0
+// from the extra zero rows.
+void put_packed3(BitWriter& out, const Column column, ColumnMethod method, std::int32_t base,
+                 std::int32_t offset, int width) {
     ColumnBits bits(out);
-    bits.put_method(ColumnMethod::packed3_5bit);
+    bits.put_method(method);
+    const std::uint32_t mask = (std::uint32_t{1} << width) - 1;
     for (std::int32_t i = 0; i < column.rows; i += 3) {
         const std::int32_t group =
-            column.at(i) + 3 * column.at(i + 1) + 9 * column.at(i + 2) + packed3_5bit_offset;
-        bits.put(static_cast<std::uint32_t>(group) & 31, 5);
-    }
-    bits.finish();
-}
-
-void put_packed3_7bit(BitWriter& out, const Column column) {
-    ColumnBits bits(out);
-    bits.put_method(ColumnMethod::packed3_7bit);
-    for (std::int32_t i = 0; i < column.rows; i += 3) {
-        const std::int32_t group =
-            column.at(i) + 5 * column.at(i + 1) + 25 * column.at(i + 2) + packed3_7bit_offset;
-        bits.put(static_cast<std::uint32_t>(group) & 127, 7);
+            column.at(i) + base * column.at(i + 1) + base * base * column.at(i + 2) + offset;
+        bits.put(static_cast<std::uint32_t>(group) & mask, width);
     }
     bits.finish();
 }
@@ -244,7 +236,7 @@ void choose_small_column(BitWriter& out, std::int32_t a, std::int32_t b, const C
             } else if (3 * zeros > row_count) {
                 put_prefix_coded(out, vlc1_code, column);
             } else {
-                put_packed3_5bit(out, column);
+                put_packed3(out, column, ColumnMethod::packed3_5bit, 3, packed3_5bit_offset, 5);
             }
             break;
         case 2:
@@ -253,7 +245,7 @@ void choose_small_column(BitWriter& out, std::int32_t a, std::int32_t b, const C
             } else if (3 * zeros > row_count) {
                 put_prefix_coded(out, vlc2_code, column);
             } else {
-                put_packed3_7bit(out, column);
+                put_packed3(out, column, ColumnMethod::packed3_7bit, 5, packed3_7bit_offset, 7);
             }
             break;
         case 3:
