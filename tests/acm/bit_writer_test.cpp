@@ -42,14 +42,7 @@ public:
     void put_bits(std::uint64_t value, int n) {
         for (int i = 0; i < n; ++i) bits.push_back(((value >> i) & 1) != 0);
     }
-    Bytes file_bytes() const {
-        Bytes bytes((bits.size() + 7) / 8, 0);
-        for (std::size_t i = 0; i < bits.size(); ++i) {
-            if (bits[i]) bytes[i / 8] = static_cast<std::uint8_t>(bytes[i / 8] | (1 << (i % 8)));
-        }
-        while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
-        return bytes;
-    }
+    Bytes file_bytes() const { return test::stream_file_bytes(bits); }
     std::int64_t bit_count() const { return static_cast<std::int64_t>(bits.size()); }
 
 private:

@@ -67,14 +67,7 @@ public:
         return *this;
     }
     // The file bytes: the bits 8 to a byte from bit 0, without the zero bytes at the end.
-    Bytes bytes() const {
-        Bytes out((bits.size() + 7) / 8, 0);
-        for (std::size_t i = 0; i < bits.size(); ++i) {
-            if (bits[i]) out[i / 8] = static_cast<std::uint8_t>(out[i / 8] | (1 << (i % 8)));
-        }
-        while (!out.empty() && out.back() == 0) out.pop_back();
-        return out;
-    }
+    Bytes bytes() const { return test::stream_file_bytes(bits); }
 
 private:
     std::vector<bool> bits;

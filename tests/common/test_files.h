@@ -41,4 +41,15 @@ inline std::vector<std::uint8_t> stream_bytes(std::FILE* file) {
     return bytes;
 }
 
+// The file bytes of a bit stream: the bits 8 to a byte from bit 0, without the zero bytes at
+// its end (the writer never writes them).
+inline std::vector<std::uint8_t> stream_file_bytes(const std::vector<bool>& bits) {
+    std::vector<std::uint8_t> bytes((bits.size() + 7) / 8, 0);
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+        if (bits[i]) bytes[i / 8] = static_cast<std::uint8_t>(bytes[i / 8] | (1 << (i % 8)));
+    }
+    while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
+    return bytes;
+}
+
 }  // namespace vellox::test
