@@ -1,24 +1,16 @@
-// BitWriter: the rare paths (held zero runs, buffer hand-over, end of stream) and the checks
-// on every write to the file.
+// BitWriter: the rare paths (held zero runs, buffer hand-over, end of stream) and the check
+// on every write to the sink.
 
 #include "acm/bit_writer.h"
 
 #include <algorithm>  // std::min
-#include <cerrno>     // errno, EIO
 #include <cstring>    // std::memset
 
 #include "common/alloc.h"
 
 namespace vellox {
 
-namespace {
-
-// errno after a failed stdio call; EIO when the library left it unset.
-int failure_errno() { return errno != 0 ? errno : EIO; }
-
-}  // namespace
-
-BitWriter::BitWriter(std::FILE* output) : file(output) {}
+BitWriter::BitWriter(ByteSink& output) : sink(output) {}
 
 bool BitWriter::init() {
     buffer = allocate_array<std::uint8_t>(buffer_size);
@@ -26,8 +18,8 @@ bool BitWriter::init() {
 }
 
 void BitWriter::write_held_zeros() {
-    if (write_errno != 0) {
-        held_zeros = 0;  // nothing reaches the file any more
+    if (failed) {
+        held_zeros = 0;  // nothing reaches the sink any more
         return;
     }
     while (held_zeros > 0) {
@@ -40,12 +32,11 @@ void BitWriter::write_held_zeros() {
 }
 
 void BitWriter::flush_buffer() {
-    if (fill > 0 && write_errno == 0) {
-        errno = 0;
-        const std::size_t asked = static_cast<std::size_t>(fill);
-        const std::size_t done = std::fwrite(buffer.get(), 1, asked, file);
-        bytes_flushed += static_cast<std::int64_t>(done);
-        if (done != asked) write_errno = failure_errno();
+    if (fill > 0 && !failed) {
+        const auto asked = static_cast<std::size_t>(fill);
+        const std::size_t done = sink.write(buffer.get(), asked);
+        bytes_flushed += static_cast<std::int64_t>(done < asked ? done : asked);
+        if (done != asked) failed = true;
     }
     fill = 0;
 }
@@ -66,12 +57,8 @@ void BitWriter::finish_bits() {
         accumulator = 0;
         pending = 0;
     }
-    if (buffer == nullptr || write_errno != 0) return;
+    if (buffer == nullptr || failed) return;
     flush_buffer();
-    if (write_errno == 0) {
-        errno = 0;
-        if (std::fflush(file) != 0) write_errno = failure_errno();
-    }
 }
 
 }  // namespace vellox

@@ -1,27 +1,28 @@
 #pragma once
-// BitWriter: appends fields least significant bit first and hands whole bytes to the file,
+// BitWriter: appends fields least significant bit first and hands whole bytes to a byte sink,
 // holding back runs of zero bytes until a non-zero byte follows.
 
 #include <cassert>  // assert
 #include <cstdint>  // std::uint8_t, std::uint32_t, std::uint64_t, std::int64_t
-#include <cstdio>   // std::FILE
 #include <memory>   // std::unique_ptr
+
+#include "acm/byte_stream.h"
 
 namespace vellox {
 
-// The stream so far is, in order: the bytes already in the file, the bytes waiting in the
-// output buffer, held_zero_bytes() zero bytes, then the pending bits of the accumulator.
-// Zero bytes at the very end of the stream are never written: a reader takes the missing end
-// of a file as zero bits, so the file decodes the same and is shorter.
+// The stream so far is, in order: the bytes the sink took, the bytes waiting in the output
+// buffer, held_zero_bytes() zero bytes, then the pending bits of the accumulator. Zero bytes
+// at the very end of the stream are never written: a reader takes the missing end of a file
+// as zero bits, so the file decodes the same and is shorter.
 class BitWriter {
 public:
     // Widest put_bits: a put completes at most one 64-bit word of the accumulator, and what
     // is left of it starts the next.
     static constexpr int max_bits_per_call = 64;
-    // Bytes gathered before one fwrite.
+    // Bytes gathered before one write to the sink.
     static constexpr std::int64_t buffer_size = 64 * 1024;
 
-    explicit BitWriter(std::FILE* file);  // file: borrowed, positioned where the stream starts
+    explicit BitWriter(ByteSink& sink);  // sink: borrowed; the stream starts with its next byte
 
     BitWriter(const BitWriter&) = delete;
     BitWriter& operator=(const BitWriter&) = delete;
@@ -86,15 +87,14 @@ public:
         std::int64_t words = 0;  // whole words handed to the writer
     };
 
-    // Ends the stream: writes what is left except the trailing zero bytes, then flushes the
-    // file. No bits may be put afterwards; a second call does nothing.
+    // Ends the stream: hands what is left to the sink, except the trailing zero bytes. No bits
+    // may be put afterwards; a second call does nothing.
     void finish_bits();
 
-    // Bytes of the stream handed to the file or waiting in the buffer for it. After
-    // finish_bits without a write error, the number of bytes in the file behind its start.
-    std::int64_t bytes_written() const {
-        return write_errno == 0 ? bytes_flushed + fill : bytes_flushed;
-    }
+    // Bytes of the stream handed to the sink or waiting in the buffer for it. After
+    // finish_bits without a write error, the number of bytes the sink took; after a failed
+    // write, the bytes the sink took before and in that write.
+    std::int64_t bytes_written() const { return failed ? bytes_flushed : bytes_flushed + fill; }
 
     // Bits put so far, written or not.
     std::int64_t bits_written() const { return bits_put; }
@@ -102,9 +102,9 @@ public:
     // Zero bytes of the stream that wait for a non-zero byte (never written at the end).
     std::int64_t held_zero_bytes() const { return held_zeros; }
 
-    // errno of the first failed write or flush, 0 when none failed. The first failure is
-    // sticky: nothing is written after it.
-    int write_error() const { return write_errno; }
+    // True after a write the sink did not take whole. The failure is sticky: nothing is
+    // written after it.
+    bool write_failed() const { return failed; }
 
 private:
     // Eight whole bytes of the stream, the first in the low byte.
@@ -130,17 +130,17 @@ private:
     }
 
     void write_held_zeros();  // moves the held zero bytes into the buffer
-    void flush_buffer();      // hands the buffer to the file
+    void flush_buffer();      // hands the buffer to the sink
 
-    std::FILE* file;                         // borrowed
+    ByteSink& sink;                          // borrowed
     std::unique_ptr<std::uint8_t[]> buffer;  // buffer_size bytes waiting for the file
     std::int64_t fill = 0;                   // bytes in use at the start of buffer
     std::uint64_t accumulator = 0;           // pending bits, the next one in bit 0; above them 0
     int pending = 0;                 // # of valid bits in accumulator, 0 .. 63 between calls
     std::int64_t held_zeros = 0;     // zero bytes held back behind the buffer's bytes
-    std::int64_t bytes_flushed = 0;  // bytes the file accepted
+    std::int64_t bytes_flushed = 0;  // bytes the sink took
     std::int64_t bits_put = 0;       // bits put since construction
-    int write_errno = 0;             // errno of the first failed write; 0: none
+    bool failed = false;             // a write was not taken whole
     bool finished = false;           // finish_bits has run
 };
 

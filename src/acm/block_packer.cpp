@@ -10,6 +10,7 @@
 
 #include "acm/acm_format.h"
 #include "acm/bit_writer.h"
+#include "acm/prefix_codes.h"
 #include "common/alloc.h"
 
 namespace vellox {
@@ -66,46 +67,6 @@ double bits_per_value(std::int32_t a, std::int32_t b) {
     if (a < 6) return (a == 4 && b > 3) ? 3.5 : small_column_bits[a];
     return static_cast<double>(linear_width(a, b));
 }
-
-// One codeword: the bit pattern read least significant bit first, and its length.
-struct Codeword {
-    std::uint8_t value;
-    std::uint8_t length;
-};
-
-// A prefix-code method: its code, whether it has the one-bit zero_pair symbol (0), its
-// largest magnitude m and the codewords of k = -m .. m.
-struct PrefixCode {
-    ColumnMethod method;
-    bool has_pairs;
-    int largest;
-    Codeword words[9];
-};
-
-constexpr PrefixCode vlc1_pairs_code = {
-    ColumnMethod::vlc1_pairs, true, 1, {{3, 3}, {1, 2}, {7, 3}}};
-constexpr PrefixCode vlc1_code = {ColumnMethod::vlc1, false, 1, {{1, 2}, {0, 1}, {3, 2}}};
-constexpr PrefixCode vlc2_pairs_code = {
-    ColumnMethod::vlc2_pairs, true, 2, {{3, 4}, {7, 4}, {1, 2}, {11, 4}, {15, 4}}};
-constexpr PrefixCode vlc2_code = {
-    ColumnMethod::vlc2, false, 2, {{1, 3}, {3, 3}, {0, 1}, {5, 3}, {7, 3}}};
-constexpr PrefixCode vlc3_pairs_code = {
-    ColumnMethod::vlc3_pairs,
-    true,
-    3,
-    {{7, 5}, {15, 5}, {3, 4}, {1, 2}, {11, 4}, {23, 5}, {31, 5}}};
-constexpr PrefixCode vlc3_code = {
-    ColumnMethod::vlc3, false, 3, {{3, 4}, {7, 4}, {1, 3}, {0, 1}, {5, 3}, {11, 4}, {15, 4}}};
-constexpr PrefixCode vlc4_pairs_code = {
-    ColumnMethod::vlc4_pairs,
-    true,
-    4,
-    {{3, 5}, {7, 5}, {11, 5}, {15, 5}, {1, 2}, {19, 5}, {23, 5}, {27, 5}, {31, 5}}};
-constexpr PrefixCode vlc4_code = {
-    ColumnMethod::vlc4,
-    false,
-    4,
-    {{1, 4}, {3, 4}, {5, 4}, {7, 4}, {0, 1}, {9, 4}, {11, 4}, {13, 4}, {15, 4}}};
 
 // Group offsets: the lowest coded integer of each place moved to digit 0.
 constexpr std::int32_t packed3_5bit_offset = 1 + 3 + 9;
@@ -277,16 +238,14 @@ void choose_small_column(BitWriter& out, std::int32_t a, std::int32_t b, const C
 
 }  // namespace
 
-BlockPacker::BlockPacker(std::FILE* output, std::int32_t column_count, std::int32_t row_count,
+BlockPacker::BlockPacker(ByteSink& output, std::int32_t column_count, std::int32_t row_count,
                          std::int32_t budget)
-    : file(output), columns(column_count), rows(row_count), block_size(0), bit_budget(budget) {
+    : sink(output), columns(column_count), rows(row_count), block_size(0), bit_budget(budget) {
     const std::int64_t size = std::int64_t{row_count} * column_count;
     if (size <= INT32_MAX && size >= 0) block_size = static_cast<std::int32_t>(size);
 }
 
-BlockPacker::~BlockPacker() {
-    if (writer) writer->finish_bits();
-}
+BlockPacker::~BlockPacker() = default;
 
 bool BlockPacker::init() {
     // The block with its two extra rows must be indexable by int32.
@@ -297,7 +256,7 @@ bool BlockPacker::init() {
     // Zero-filled, so the two extra rows start and stay 0.
     block = allocate_array<std::int16_t>(buffer_values);
     if (!block) return false;
-    writer = make_object<BitWriter>(file);
+    writer = make_object<BitWriter>(sink);
     if (!writer) return false;
     if (!writer->init()) {
         writer.reset();
@@ -315,8 +274,8 @@ bool BlockPacker::init() {
 
 void BlockPacker::pack_block(const std::int16_t* values) {
     assert(writer && search_columns);
-    // After a failed write nothing reaches the file any more; finish reports the failure.
-    if (writer->write_error() != 0) return;
+    // After a failed write nothing reaches the sink any more; finish reports the failure.
+    if (writer->write_failed()) return;
     std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
     const std::int32_t step = choose_step();
     quantize_block(step);
@@ -337,12 +296,12 @@ void BlockPacker::pack_block(const std::int16_t* values) {
 bool BlockPacker::finish() {
     if (!writer) return false;
     writer->finish_bits();
-    return writer->write_error() == 0;
+    return !writer->write_failed();
 }
 
 std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
 
-int BlockPacker::write_error() const { return writer ? writer->write_error() : 0; }
+bool BlockPacker::write_failed() const { return writer && writer->write_failed(); }
 
 std::int32_t BlockPacker::choose_step() {
     std::int16_t* top = max_positive.get();

@@ -3,19 +3,19 @@
 // column with the cheapest method, through its BitWriter.
 
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
-#include <cstdio>   // std::FILE
 #include <memory>   // std::unique_ptr
 
 namespace vellox {
 
 class BitWriter;
+class ByteSink;
 
 class BlockPacker {
 public:
-    // file: the output, borrowed, positioned behind the header. bit_budget: bits allowed per
-    // block, -1 for no limit. Stores the values; allocates nothing.
-    BlockPacker(std::FILE* file, std::int32_t columns, std::int32_t rows, std::int32_t bit_budget);
-    virtual ~BlockPacker();  // finishes the bit stream when init created the writer
+    // sink: borrowed; the stream goes on behind what it took so far (the header). bit_budget:
+    // bits allowed per block, -1 for no limit. Stores the values; allocates nothing.
+    BlockPacker(ByteSink& sink, std::int32_t columns, std::int32_t rows, std::int32_t bit_budget);
+    virtual ~BlockPacker();  // frees; the bits not finished are lost
 
     BlockPacker(const BlockPacker&) = delete;
     BlockPacker& operator=(const BlockPacker&) = delete;
@@ -26,14 +26,14 @@ public:
     // Packs one block of rows * columns values, row after row. values is not changed.
     void pack_block(const std::int16_t* values);
 
-    // Ends the bit stream. False when any write to the file failed (see write_error).
+    // Ends the bit stream. False when any write to the sink failed.
     [[nodiscard]] bool finish();
 
-    // Bytes written behind the header so far.
+    // Bytes of the stream handed to the sink so far (see BitWriter::bytes_written).
     std::int64_t bytes_written() const;
 
-    // errno of the first failed write, 0 when none failed.
-    int write_error() const;
+    // True after a write the sink did not take whole; nothing is written after it.
+    bool write_failed() const;
 
 private:
     std::int32_t choose_step();
@@ -42,7 +42,7 @@ private:
     void quantize_block(std::int32_t step);
     void code_column(std::int32_t column);
 
-    std::FILE* file;  // borrowed
+    ByteSink& sink;  // borrowed
     std::int32_t columns;
     std::int32_t rows;
     std::int32_t block_size;  // rows * columns; 0 when the product does not fit

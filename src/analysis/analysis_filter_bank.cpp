@@ -351,12 +351,6 @@ bool FdFilterBank::allocate_filters() {
 
 void FdFilterBank::finish_filters() {
     vellox::finish_filters(low_pass.get(), high_pass.get(), filter_length, dc_norm);
-    vellox::print_filters(report_stream, low_pass.get(), high_pass.get(), filter_length);
-}
-
-void FdFilterBank::print_filters(std::FILE* stream) const {
-    if (!low_pass || !high_pass) return;
-    vellox::print_filters(stream, low_pass.get(), high_pass.get(), filter_length);
 }
 
 bool FdFilterBank::design_filters() {
@@ -377,17 +371,16 @@ bool FoFilterBank::design_filters() {
     return true;
 }
 
-FcFilterBank::FcFilterBank(std::int32_t level_count, const char* file_name)
-    : FdFilterBank(level_count, 0), filter_file_name(file_name) {}
+FcFilterBank::FcFilterBank(std::int32_t level_count, const double* magnitudes,
+                           std::int32_t tap_count)
+    : FdFilterBank(level_count, tap_count), taps(magnitudes) {}
 
 bool FcFilterBank::design_filters() {
-    std::int32_t count = 0;
-    const FilterFileResult result =
-        read_filter_file(filter_file_name, &count, &low_pass, &high_pass);
-    filter_length = count;
-    full_length = count >= 1 && count <= max_filter_length ? 2 * count - 1 : 0;
-    if (result != FilterFileResult::ok) return false;
-    finish_filters();  // file taps keep their scale: dc_norm stays 1
+    // Taps are used at their scale: dc_norm stays 1.
+    if (taps == nullptr || filter_length < 1 || !allocate_filters()) return false;
+    for (std::int32_t k = 0; k < filter_length; ++k) low_pass[k] = std::fabs(taps[k]);
+    taps = nullptr;
+    finish_filters();
     return true;
 }
 

@@ -3,7 +3,6 @@
 // 32-bit sub-band coefficients, one stream, fed in chunks of any size.
 
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
-#include <cstdio>   // std::FILE
 #include <memory>   // std::unique_ptr
 
 #include "analysis/filter_kernel.h"
@@ -76,15 +75,12 @@ public:
     const double* high_pass_taps() const override { return high_pass.get(); }
     double divisor() const { return dc_norm; }
 
-    // Writes the filter report on stream; nothing when stream is null.
-    void print_filters(std::FILE* stream) const;
-
 protected:
     bool design_filters() override;
 
     // Allocates both filters (full_length taps each); false when that fails.
     [[nodiscard]] bool allocate_filters();
-    // Shared end of every design: the two filters from the magnitudes, then the report.
+    // Shared end of every design: the two filters from the magnitudes.
     void finish_filters();
 
     std::unique_ptr<double[]> low_pass;   // full_length taps
@@ -101,16 +97,18 @@ protected:
     bool design_filters() override;
 };
 
-// Taps read from a text file ("-fc").
+// The caller's taps ("-fc"): one-sided magnitudes, outer end first, used at their scale.
 class FcFilterBank : public FdFilterBank {
 public:
-    FcFilterBank(std::int32_t levels, const char* filter_file_name);
+    // taps: tap_count values, borrowed until init returns (the bank keeps a copy); their
+    // signs do not matter.
+    FcFilterBank(std::int32_t levels, const double* taps, std::int32_t tap_count);
 
 protected:
     bool design_filters() override;
 
 private:
-    const char* filter_file_name;  // borrowed from the settings
+    const double* taps;  // borrowed; null after init
 };
 
 }  // namespace vellox

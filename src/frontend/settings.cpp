@@ -5,8 +5,10 @@
 
 #include <strings.h>  // strcasecmp
 
-#include <cstdio>   // std::printf
+#include <cstdio>   // std::printf, std::fputs
 #include <cstdlib>  // std::strtol, std::strtod
+
+#include "frontend/messages.h"
 
 namespace vellox {
 
@@ -28,15 +30,15 @@ double real_value(const char* word) { return std::strtod(word, nullptr); }
 
 ParseOutcome check_ranges(const ConversionSettings& settings) {
     if (settings.levels < 0 || settings.levels > 15) {
-        std::printf("'levels' parameter (-l) should be between 0 and 15.\n");
+        std::fputs(message_text(Message::levels_range), stdout);
         return ParseOutcome::rejected;
     }
     if (settings.filter_length < 3) {
-        std::printf("'filter_length' parameter should be greater than 2.\n");
+        std::fputs(message_text(Message::filter_length_range), stdout);
         return ParseOutcome::rejected;
     }
     if (settings.subblocks < 1 || settings.subblocks > 4095) {
-        std::printf("'subblocks' parameter (-s) should be between 1 and 4095.\n");
+        std::fputs(message_text(Message::subblocks_range), stdout);
         return ParseOutcome::rejected;
     }
     // Three comparisons in this order: above 100 fails, above 1 passes, exactly -1 (no size
@@ -44,7 +46,7 @@ ParseOutcome check_ranges(const ConversionSettings& settings) {
     const double percents = settings.percents;
     const bool percents_ok = percents > 100.0 ? false : (percents > 1.0 || percents == -1.0);
     if (!percents_ok) {
-        std::printf("'percents' parameter (-q) should be between 1 and 100.\n");
+        std::fputs(message_text(Message::percents_range), stdout);
         return ParseOutcome::rejected;
     }
     return ParseOutcome::accepted;

@@ -20,6 +20,7 @@
 
 #include "common/alloc.h"
 #include "frontend/errors.h"
+#include "frontend/messages.h"
 #include "sources/acm_source.h"
 
 namespace vellox {
@@ -132,7 +133,7 @@ std::int32_t RawPcmSource::stored_bytes(SampleFormat sample_format) {
 
 bool RawPcmSource::set_sample_count(std::int64_t samples) {
     if (samples > max_samples) {
-        print_error("Input file is too long", file_name.c_str());
+        print_error(message_text(Message::input_too_long), file_name.c_str());
         refused = true;
         return false;
     }
@@ -236,14 +237,14 @@ bool WavSource::open(bool report) {
     unsigned char head[12];
     if (std::fread(head, 1, sizeof head, file) != sizeof head || !same_id(head, "RIFF") ||
         !same_id(head + 8, "WAVE")) {
-        if (report) print_error("Not a WAV file", file_name.c_str());
+        if (report) print_error(message_text(Message::not_a_wav_file), file_name.c_str());
         return false;
     }
     // From here on the file is taken as WAV: whatever fails stops the detection, so that a
     // WAV file is never converted as raw samples, header and all.
     const std::int64_t data_bytes = find_data();
     if (data_bytes < 0) {
-        print_error("Unsupported WAV format", file_name.c_str());
+        print_error(message_text(Message::unsupported_wav_format), file_name.c_str());
         refused = true;
         return false;
     }
@@ -252,7 +253,7 @@ bool WavSource::open(bool report) {
     if (width > 2) {
         staging = allocate_array<unsigned char>(staging_samples * width);
         if (staging == nullptr) {
-            print_error("Cannot allocate memory", nullptr);
+            print_error(message_text(Message::cannot_allocate_memory), nullptr);
             refused = true;
             return false;
         }
@@ -358,7 +359,7 @@ std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType 
             std::unique_ptr<SoundSource> source = make_candidate(index, file_name);
             if (source == nullptr) {
                 // Going on could read a WAV or ACM file as raw samples, header and all.
-                print_error("Cannot allocate memory", nullptr);
+                print_error(message_text(Message::cannot_allocate_memory), nullptr);
                 return nullptr;
             }
             if (source->open(false)) return source;
@@ -382,7 +383,7 @@ std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType 
             break;
     }
     if (source == nullptr) {
-        print_error("Cannot allocate memory", nullptr);
+        print_error(message_text(Message::cannot_allocate_memory), nullptr);
         return nullptr;
     }
     if (!source->open_and_report()) return nullptr;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,7 +18,6 @@
 #include "analysis/filter_design.h"
 #include "common/alloc.h"
 #include "common/numeric.h"
-#include "common/test_files.h"
 
 namespace vellox {
 namespace {
@@ -97,7 +97,9 @@ private:
     std::vector<std::size_t> current;  // per level: the node that takes the next value
 };
 
-using TempFile = test::TextFile;
+// The one-sided magnitudes of a "-fc" filter, outer end first.
+using Taps = std::vector<double>;
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
 // Feeds samples in chunks of the given sizes (cycled); returns every output in order.
 std::vector<std::int32_t> run_chunked(AnalysisFilterBank& bank,
@@ -174,14 +176,15 @@ std::vector<std::int32_t> random_chunks(std::uint32_t seed) {
 }
 
 std::unique_ptr<AnalysisFilterBank> make_bank(char kind, std::int32_t levels, std::int32_t n,
-                                              const char* path = nullptr) {
+                                              const Taps* taps = nullptr) {
     switch (kind) {
         case 'D':
             return std::make_unique<FdFilterBank>(levels, n);
         case 'O':
             return std::make_unique<FoFilterBank>(levels, n);
         default:
-            return std::make_unique<FcFilterBank>(levels, path);
+            return std::make_unique<FcFilterBank>(levels, taps->data(),
+                                                  static_cast<std::int32_t>(taps->size()));
     }
 }
 
@@ -308,23 +311,22 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
 TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
     // Taps large enough that outputs pass 2^31 and saturate, and a filter of gain 14 whose
     // sums can leave the 32-bit range only from level 4 on (the levels before skip the check).
-    TempFile loud("4 1e6 -3e5 2.5e5 4e6");
-    TempFile odd("5 0.3 -0.07 1e-3 0.51 0.9");
-    TempFile steep("3 3 2 4");
+    const Taps loud = {1e6, -3e5, 2.5e5, 4e6};
+    const Taps odd = {0.3, -0.07, 1e-3, 0.51, 0.9};
+    const Taps steep = {3, 2, 4};
     struct Config {
         char kind;
         std::int32_t n;
-        const std::string* path;
+        const Taps* taps;
     };
-    const Config configs[] = {{'D', 11, nullptr},   {'D', 3, nullptr},    {'O', 11, nullptr},
-                              {'O', 6, nullptr},    {'C', 0, &loud.path}, {'C', 0, &odd.path},
-                              {'C', 0, &steep.path}};
+    const Config configs[] = {{'D', 11, nullptr}, {'D', 3, nullptr}, {'O', 11, nullptr},
+                              {'O', 6, nullptr},  {'C', 0, &loud},   {'C', 0, &odd},
+                              {'C', 0, &steep}};
     std::uint32_t seed = 100;
     for (const Config& config : configs) {
         for (const std::int32_t levels : {0, 1, 2, 3, 5, 7, 9}) {
             ++seed;
-            const char* file = config.path != nullptr ? config.path->c_str() : nullptr;
-            auto reference_bank = make_bank(config.kind, levels, config.n, file);
+            auto reference_bank = make_bank(config.kind, levels, config.n, config.taps);
             ASSERT_TRUE(reference_bank->init());
             const std::vector<std::int16_t> samples = mixed_signal(60000, seed);
             const std::vector<std::int32_t> expected =
@@ -333,7 +335,7 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
                 SCOPED_TRACE(testing::Message()
                              << "kind " << config.kind << " n " << config.n << " levels " << levels
                              << " seed " << seed << " " << path_name(path));
-                auto bank = make_bank(config.kind, levels, config.n, file);
+                auto bank = make_bank(config.kind, levels, config.n, config.taps);
                 ASSERT_TRUE(bank->set_filter_path(path));
                 ASSERT_TRUE(bank->init());
                 EXPECT_EQ(bank->filter_path(), path);
@@ -350,17 +352,17 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
 
 TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
     // 0 x inf is NaN, so zero values must leave their terms out, as the ring does.
-    TempFile infinite("3 2 1e400 0.5");
-    TempFile not_a_number("2 nan 0.5");
-    for (const std::string* path : {&infinite.path, &not_a_number.path}) {
+    const Taps infinite = {2, infinity, 0.5};
+    const Taps not_a_number = {std::nan(""), 0.5};
+    for (const Taps* taps : {&infinite, &not_a_number}) {
         for (const std::int32_t levels : {1, 2, 5}) {
-            FcFilterBank bank(levels, path->c_str());
+            FcFilterBank bank(levels, taps->data(), static_cast<std::int32_t>(taps->size()));
             ASSERT_TRUE(bank.init());
             const std::vector<std::int16_t> samples =
                 mixed_signal(20000, 5u + static_cast<std::uint32_t>(levels));
             const std::vector<std::int32_t> expected = ReferenceBank(bank, levels).run(samples);
             EXPECT_EQ(run_chunked(bank, samples, {333, 4096, 1}), expected)
-                << *path << " levels " << levels;
+                << (*taps)[0] << " levels " << levels;
         }
     }
 }
@@ -377,16 +379,16 @@ TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
     samples.resize(200000, 0);
     samples.push_back(1);
     samples.resize(230000, 0);
-    TempFile infinite("3 2 1e400 0.5");
+    const Taps infinite = {2, infinity, 0.5};
     for (const std::int32_t levels : {1, 3, 7, 10}) {
         for (const bool finite : {true, false}) {
-            auto reference_bank = make_bank(finite ? 'D' : 'C', levels, 11, infinite.path.c_str());
+            auto reference_bank = make_bank(finite ? 'D' : 'C', levels, 11, &infinite);
             ASSERT_TRUE(reference_bank->init());
             const std::vector<std::int32_t> expected =
                 ReferenceBank(*reference_bank, levels).run(samples);
             for (const FilterPath path : runnable_paths()) {
                 for (const std::int32_t chunk : {65536, 777, 4096}) {
-                    auto bank = make_bank(finite ? 'D' : 'C', levels, 11, infinite.path.c_str());
+                    auto bank = make_bank(finite ? 'D' : 'C', levels, 11, &infinite);
                     ASSERT_TRUE(bank->set_filter_path(path));
                     ASSERT_TRUE(bank->init());
                     EXPECT_EQ(run_chunked(*bank, samples, {chunk}), expected)
@@ -441,19 +443,18 @@ TEST(AnalysisFilterBank, FailedInitIsCleanAndUnusable) {
     FdFilterBank too_deep(16, 11);
     EXPECT_FALSE(too_deep.init());
     // A failing "-fc" design fails init even without levels.
-    const std::string path = testing::TempDir() + "vellox_missing_taps.txt";
-    FcFilterBank missing(0, path.c_str());
-    testing::internal::CaptureStderr();
+    FcFilterBank missing(0, nullptr, 3);
     EXPECT_FALSE(missing.init());
-    testing::internal::GetCapturedStderr();
+    const double tap = 1.0;
+    FcFilterBank no_taps(0, &tap, 0);
+    EXPECT_FALSE(no_taps.init());
 }
 
 TEST(AnalysisFilterBank, LongFileFilterMatchesPlainRing) {
     // 600 taps: the narrow levels keep more history than they take between slides.
-    std::string text = "600";
-    for (int i = 0; i < 600; ++i) text += " " + std::to_string(i % 7 + 1) + "e-3";
-    TempFile file(text);
-    FcFilterBank bank(4, file.path.c_str());
+    Taps taps;
+    for (int i = 0; i < 600; ++i) taps.push_back((i % 7 + 1) * 1e-3);
+    FcFilterBank bank(4, taps.data(), 600);
     ASSERT_TRUE(bank.init());
     EXPECT_EQ(bank.delay(), 600 * 15);
     const std::vector<std::int16_t> samples = mixed_signal(25000, 3);

@@ -1,4 +1,4 @@
-// The three filter designs, the "-fc" file reader, the finishing step and the report.
+// The three filter designs, the finishing step and the filter report.
 
 #include "analysis/filter_design.h"
 
@@ -6,11 +6,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis/analysis_filter_bank.h"
-#include "common/test_files.h"
+#include "frontend/filter_report.h"
 
 namespace vellox {
 namespace {
@@ -19,19 +20,18 @@ std::vector<double> taps_of(const double* taps, std::int32_t count) {
     return std::vector<double>(taps, taps + count);
 }
 
-using TempFile = test::TextFile;
-
-// Runs a "-fc" bank's init and returns what it printed on standard error.
-std::string fc_init_errors(FcFilterBank& bank, bool* ok) {
-    testing::internal::CaptureStderr();
-    *ok = bank.init();
-    return testing::internal::GetCapturedStderr();
+// A "-fc" bank of the magnitudes taps, initialised.
+std::unique_ptr<FcFilterBank> fc_bank(std::int32_t levels, const std::vector<double>& taps) {
+    auto bank =
+        std::make_unique<FcFilterBank>(levels, taps.data(), static_cast<std::int32_t>(taps.size()));
+    EXPECT_TRUE(bank->init());
+    return bank;
 }
 
-std::string report_of(const FdFilterBank& bank) {
+std::string report_of(const AnalysisFilterBank& bank) {
     std::FILE* file = std::tmpfile();
     if (file == nullptr) return "<no tmpfile>";
-    bank.print_filters(file);
+    print_filters(file, bank);
     std::rewind(file);
     std::string text;
     for (int ch = std::fgetc(file); ch != EOF; ch = std::fgetc(file)) text += static_cast<char>(ch);
@@ -124,73 +124,23 @@ TEST(FoDesign, DefaultLength) {
     EXPECT_STREQ(text, "0.7071067803 1.0000360750");
 }
 
-TEST(FcDesign, FileTapsLoseTheirSignsAndKeepTheirScale) {
-    TempFile file("3\n1 -2\n5\n");
-    FcFilterBank bank(0, file.path.c_str());
-    bool ok = false;
-    EXPECT_EQ(fc_init_errors(bank, &ok), "");
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(bank.divisor(), 1.0);
-    EXPECT_EQ(bank.delay(), 0);
-    EXPECT_EQ(taps_of(bank.low_pass_taps(), 5), (std::vector<double>{-1, 2, 5, 2, -1}));
-    EXPECT_EQ(taps_of(bank.high_pass_taps(), 5), (std::vector<double>{-1, -2, 5, -2, -1}));
+TEST(FcDesign, TapsLoseTheirSignsAndKeepTheirScale) {
+    const auto bank = fc_bank(0, {1, -2, 5});
+    EXPECT_EQ(bank->divisor(), 1.0);
+    EXPECT_EQ(bank->delay(), 0);
+    EXPECT_EQ(taps_of(bank->low_pass_taps(), 5), (std::vector<double>{-1, 2, 5, 2, -1}));
+    EXPECT_EQ(taps_of(bank->high_pass_taps(), 5), (std::vector<double>{-1, -2, 5, -2, -1}));
 }
 
 TEST(FcDesign, OneAndTwoTapsHaveNoSignPattern) {
-    TempFile one("1 -0.25");
-    FcFilterBank single(0, one.path.c_str());
-    ASSERT_TRUE(single.init());
-    ASSERT_EQ(single.full_filter_length(), 1);
-    EXPECT_EQ(single.low_pass_taps()[0], 0.25);
-    EXPECT_EQ(single.high_pass_taps()[0], 0.25);
+    const auto single = fc_bank(0, {-0.25});
+    ASSERT_EQ(single->full_filter_length(), 1);
+    EXPECT_EQ(single->low_pass_taps()[0], 0.25);
+    EXPECT_EQ(single->high_pass_taps()[0], 0.25);
 
-    TempFile two("  +2\t3e-1 -1.5e0 trailing words are ignored");
-    FcFilterBank pair(0, two.path.c_str());
-    ASSERT_TRUE(pair.init());
-    EXPECT_EQ(taps_of(pair.low_pass_taps(), 3), (std::vector<double>{0.3, 1.5, 0.3}));
-    EXPECT_EQ(taps_of(pair.high_pass_taps(), 3), (std::vector<double>{-0.3, 1.5, -0.3}));
-}
-
-TEST(FcDesign, BadFilesPrintTheirMessage) {
-    struct Case {
-        const char* text;
-        const char* message;  // before ": '<path>'\n"
-    };
-    const Case cases[] = {
-        {"", "Error: Bad tap count in file"},
-        {"  \n ", "Error: Bad tap count in file"},
-        {"abc 1 2", "Error: Bad tap count in file"},
-        {"- 3 1 2 3", "Error: Bad tap count in file"},
-        {"3 1 2", "Error: Bad numeric format in file"},
-        {"3 1 x 2", "Error: Bad numeric format in file"},
-        {"3abc", "Error: Bad numeric format in file"},
-    };
-    for (const Case& c : cases) {
-        TempFile file(c.text);
-        FcFilterBank bank(2, file.path.c_str());
-        bool ok = true;
-        EXPECT_EQ(fc_init_errors(bank, &ok), std::string(c.message) + ": '" + file.path + "'\n")
-            << "file text: \"" << c.text << "\"";
-        EXPECT_FALSE(ok);
-    }
-    const std::string missing = testing::TempDir() + "vellox_no_such_taps.txt";
-    FcFilterBank bank(2, missing.c_str());
-    bool ok = true;
-    EXPECT_EQ(fc_init_errors(bank, &ok), "Error: No such file or directory: '" + missing + "'\n");
-    EXPECT_FALSE(ok);
-}
-
-TEST(FcDesign, UnusableCountsFailWithoutMessage) {
-    // Counts beyond the limit fail before any value is read: the files hold too few values,
-    // so reading would have printed "Bad numeric format in file".
-    for (const char* text :
-         {"0 1 2", "-3 1 2 3", "-2147483648", "2000000000", "99999999999", "1048577 1"}) {
-        TempFile file(text);
-        FcFilterBank bank(7, file.path.c_str());
-        bool ok = true;
-        EXPECT_EQ(fc_init_errors(bank, &ok), "") << "file text: \"" << text << "\"";
-        EXPECT_FALSE(ok);
-    }
+    const auto pair = fc_bank(0, {3e-1, -1.5e0});
+    EXPECT_EQ(taps_of(pair->low_pass_taps(), 3), (std::vector<double>{0.3, 1.5, 0.3}));
+    EXPECT_EQ(taps_of(pair->high_pass_taps(), 3), (std::vector<double>{-0.3, 1.5, -0.3}));
 }
 
 TEST(FilterReport, PrintsHalfFiltersAndDcGains) {
@@ -204,19 +154,8 @@ TEST(FilterReport, PrintsHalfFiltersAndDcGains) {
               "High Pass Filter: -0.1428571429 -0.2857142857  0.7142857143 \n"
               "DC gain: -0.1428571429\n");
 
-    // A design reports on report_stream when one is set.
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    report_stream = file;
-    FoFilterBank other(0, 3);
-    const bool ok = other.init();
-    report_stream = nullptr;
-    std::rewind(file);
-    char line[64] = {};
-    EXPECT_NE(std::fgets(line, sizeof line, file), nullptr);
-    std::fclose(file);
-    EXPECT_TRUE(ok);
-    EXPECT_STREQ(line, "Filter length: 5\n");
+    // Without a stream there is no report.
+    print_filters(nullptr, bank);
 }
 
 }  // namespace

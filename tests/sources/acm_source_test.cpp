@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "acm/byte_stream.h"
+#include "acm/subband_synthesis.h"
+#include "codec/acm_decoder.h"
 #include "common/alloc.h"
 #include "sources/acm_stream_builder.h"
 
@@ -131,7 +134,7 @@ TEST(AcmSource, LevelsZeroHandsOutTheCoefficients) {
     EXPECT_EQ(read_samples(source, 3), (Samples{-8000, 7000, 0}));
 }
 
-TEST(AcmSource, FailedBlockStopsTheReadAndTheNextReadGoesOn) {
+TEST(AcmSource, FailedBlockGivesZerosToTheNextChunkWhereDecodingGoesOn) {
     // levels 0, 2 rows: a good block, a block with method 28, another good block.
     BitStreamBuilder s;
     s.put_block_head(2, 1);
@@ -145,12 +148,19 @@ TEST(AcmSource, FailedBlockStopsTheReadAndTheNextReadGoesOn) {
     ASSERT_TRUE(source.open(false));
     std::int32_t got = 0;
     EXPECT_EQ(read_samples(source, 4, &got), (Samples{1, 2, 0, 0}));
-    EXPECT_EQ(got, 2);
+    EXPECT_EQ(got, 4);
     EXPECT_EQ(source.failed_blocks(), 1);
     EXPECT_EQ(source.remaining_samples, 2);
-    EXPECT_EQ(read_samples(source, 4, &got), (Samples{3, -4, 0, 0}));
-    EXPECT_EQ(got, 2);
+    // The zeros run to the end of the program's first chunk of 65,536 values, whatever the
+    // sizes it is read in.
+    EXPECT_EQ(read_samples(source, 65530, &got), Samples(65530, 0));
+    EXPECT_EQ(read_samples(source, 4, &got), (Samples{0, 0, 3, -4}));
+    EXPECT_EQ(got, 4);
+    EXPECT_EQ(read_samples(source, 4, &got), (Samples{0, 0, 0, 0}));
+    EXPECT_EQ(got, 0);
     EXPECT_EQ(source.failed_blocks(), 1);
+    // Of the 4 samples the header counts, the first two were decoded.
+    EXPECT_EQ(source.samples_not_decoded(), 2);
 }
 
 TEST(AcmSource, RejectsWhatIsNoAcmStream) {
@@ -219,10 +229,15 @@ TEST(AcmSource, EveryFailingAllocationFailsTheOpenAndStopsDetection) {
 // column by column with stage 1 kept as 16-bit pairs, and the read loop as described.
 class ReferenceDecoder {
 public:
-    explicit ReferenceDecoder(const char* name) : file(std::fopen(name, "rb")) {
+    ReferenceDecoder(const char* name, std::int64_t span)
+        : file(std::fopen(name, "rb")), failure_span(span) {
         std::uint8_t bytes[acm_header_size] = {};
         if (file == nullptr || std::fread(bytes, 1, acm_header_size, file) != 14) return;
+        std::fseek(file, 0, SEEK_END);
+        stream_bytes = std::ftell(file) - acm_header_size;
+        std::fseek(file, acm_header_size, SEEK_SET);
         const AcmHeader header = decode_acm_header(bytes);
+        sample_count = header.sample_count;
         levels = header.levels();
         rows = header.subblocks();
         columns = 1 << levels;
@@ -239,15 +254,24 @@ public:
         if (file != nullptr) std::fclose(file);
     }
 
+    // A block that fails hands out zeros up to the next multiple of failure_span values.
     std::int32_t read(std::int16_t* buffer, std::int32_t count) {
         std::int32_t i = 0;
         while (i < count) {
+            if (position < zeros_until) {
+                buffer[i++] = 0;
+                ++position;
+                continue;
+            }
             if (available == 0) {
                 if (remaining == 0) break;
+                const std::int64_t first_bit = 8 * bytes_taken - bit_count;
                 if (!unpack()) {
                     ++failed;
-                    break;
+                    zeros_until = (position / failure_span + 1) * failure_span;
+                    continue;
                 }
+                present = first_bit < 8 * stream_bytes;
                 synthesize();
                 cursor = 0;
                 available = std::min(static_cast<std::int32_t>(block.size()), remaining);
@@ -255,11 +279,16 @@ public:
             }
             const std::int32_t v = block[static_cast<std::size_t>(cursor++)] >> levels;
             buffer[i++] = static_cast<std::int16_t>(std::max(-32768, std::min(32767, v)));
+            if (present && position < sample_count) ++decoded;
+            ++position;
             --available;
         }
         for (std::int32_t j = i; j < count; ++j) buffer[j] = 0;
+        position += count - i;
         return i;
     }
+
+    std::int64_t not_decoded() const { return std::min(position, sample_count) - decoded; }
 
     std::int32_t remaining = 0;
     std::int64_t failed = 0;
@@ -268,6 +297,7 @@ private:
     std::uint32_t get_bits(int n) {
         while (bit_count < n) {
             const int c = std::fgetc(file);
+            ++bytes_taken;
             bit_buffer |= static_cast<std::uint32_t>(c == EOF ? 0 : c) << bit_count;
             bit_count += 8;
         }
@@ -379,6 +409,14 @@ private:
     }
 
     std::FILE* file;
+    std::int64_t failure_span;
+    std::int64_t stream_bytes = 0;  // bytes behind the header
+    std::int64_t sample_count = 0;
+    std::int64_t position = 0;     // values handed out
+    std::int64_t zeros_until = 0;  // a failed block's zeros end here
+    std::int64_t decoded = 0;      // values below sample_count from present blocks
+    std::int64_t bytes_taken = 0;  // bytes taken into the bit buffer, past the end included
+    bool present = false;          // the current block began before the end of the stream
     int levels = 0;
     int rows = 0;
     int columns = 1;
@@ -392,7 +430,7 @@ private:
     std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>> later;
 };
 
-TEST(AcmSource, MatchesThePlainReferenceDecoderOnRandomAndHostileFiles) {
+TEST(AcmDecoder, MatchesThePlainReferenceDecoderOnRandomAndHostileFiles) {
     for (unsigned seed = 1; seed <= 400; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
@@ -419,19 +457,24 @@ TEST(AcmSource, MatchesThePlainReferenceDecoderOnRandomAndHostileFiles) {
             (rng() % static_cast<unsigned>(blocks + 2)) * static_cast<unsigned>(block_size) +
             rng() % static_cast<unsigned>(block_size));
 
-        TempFile file(acm_file_bytes(sample_count, levels, rows, stream));
-        AcmSource source(file.name());
-        ASSERT_TRUE(source.open(false));
-        ReferenceDecoder reference(file.name());
+        const std::vector<std::uint8_t> bytes = acm_file_bytes(sample_count, levels, rows, stream);
+        TempFile file(bytes);
+        // Short spans, so that the zeros of failed blocks end within the test.
+        const std::int64_t span = 1 + rng() % (3 * static_cast<unsigned>(block_size));
+        MemorySource source(bytes.data(), bytes.size());
+        AcmDecoder decoder(source, span);
+        ASSERT_EQ(decoder.open(), VELLOX_OK);
+        ReferenceDecoder reference(file.name(), span);
         for (int call = 0; call < 40; ++call) {
             const int count = static_cast<int>(rng() % (2 * static_cast<unsigned>(block_size) + 3));
             Samples expected(static_cast<std::size_t>(count));
             const std::int32_t expected_got = reference.read(expected.data(), count);
-            std::int32_t got = 0;
-            ASSERT_EQ(read_samples(source, count, &got), expected) << "call " << call;
-            ASSERT_EQ(got, expected_got) << "call " << call;
-            ASSERT_EQ(source.remaining_samples, reference.remaining);
-            ASSERT_EQ(source.failed_blocks(), reference.failed);
+            Samples samples(static_cast<std::size_t>(count), 0x5A5A);
+            ASSERT_EQ(decoder.read(samples.data(), count), expected_got) << "call " << call;
+            ASSERT_EQ(samples, expected) << "call " << call;
+            ASSERT_EQ(decoder.remaining_samples(), reference.remaining);
+            ASSERT_EQ(decoder.failed_blocks(), reference.failed);
+            ASSERT_EQ(decoder.samples_not_decoded(), reference.not_decoded());
         }
     }
 }

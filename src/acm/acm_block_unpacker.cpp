@@ -1,11 +1,11 @@
 // The reading half of the ACM block stream: a buffered least-significant-bit-first reader, the
 // amplitude table and one decoder per column method.
 
-#include "sources/acm_block_unpacker.h"
+#include "acm/acm_block_unpacker.h"
 
-#include <cerrno>   // errno, EIO
 #include <cstddef>  // std::ptrdiff_t, std::size_t
 
+#include "acm/prefix_codes.h"
 #include "common/alloc.h"
 
 namespace vellox {
@@ -16,98 +16,26 @@ constexpr std::int64_t input_size = 65536;  // bytes per read of the file
 constexpr int amplitude_entries = 65536;    // every index a 16-bit linear field can produce
 constexpr int amplitude_zero = 32768;       // storage index of the entry for k = 0
 
-// One codeword of a prefix code: its bits in stream order ("110": a one, a one, a zero) and
-// the coded integer it stands for, or zero_pair for the symbol of two zeros.
-struct Codeword {
-    const char* bits;
-    int value;
-};
-constexpr int zero_pair = -8;
+// The reader's table of each prefix-code method, by method code; null for the other codes.
+constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_code);
+constexpr PrefixTable vlc1_table = make_prefix_table(vlc1_code);
+constexpr PrefixTable vlc2_pairs_table = make_prefix_table(vlc2_pairs_code);
+constexpr PrefixTable vlc2_table = make_prefix_table(vlc2_code);
+constexpr PrefixTable vlc3_pairs_table = make_prefix_table(vlc3_pairs_code);
+constexpr PrefixTable vlc3_table = make_prefix_table(vlc3_code);
+constexpr PrefixTable vlc4_pairs_table = make_prefix_table(vlc4_pairs_code);
+constexpr PrefixTable vlc4_table = make_prefix_table(vlc4_code);
 
-// A prefix code decoded by looking at the next 5 bits of the stream (bit 0 first) as an index:
-// each entry holds the codeword's length in bits 0..3 and value + 8 in bits 4..7 (0 for
-// zero_pair). Every code here is complete, so every entry is set.
-using PrefixTable = std::array<std::uint8_t, 32>;
-
-template <std::size_t N>
-constexpr PrefixTable make_prefix_table(const Codeword (&words)[N]) {
-    PrefixTable table{};
-    for (const Codeword& word : words) {
-        unsigned length = 0;
-        unsigned pattern = 0;
-        for (; word.bits[length] != '\0'; ++length) {
-            if (word.bits[length] == '1') pattern |= 1u << length;
-        }
-        for (unsigned peek = 0; peek < 32; ++peek) {
-            if ((peek & ((1u << length) - 1)) == pattern) {
-                table[peek] = static_cast<std::uint8_t>(
-                    length | (static_cast<unsigned>(word.value + 8) << 4));
-            }
-        }
-    }
-    return table;
-}
-
-// True when the codewords cover every 5-bit lookahead exactly once.
-template <std::size_t N>
-constexpr bool is_complete_prefix_code(const Codeword (&words)[N]) {
-    unsigned covered = 0;
-    for (const Codeword& word : words) {
-        unsigned length = 0;
-        while (word.bits[length] != '\0') ++length;
-        covered += 32u >> length;
-    }
-    const PrefixTable table = make_prefix_table(words);
-    for (std::uint8_t entry : table) {
-        if (entry == 0) return false;
-    }
-    return covered == 32;
-}
-
-// The eight prefix codes, coded integer to bit pattern. In the pair methods a lone 0 bit
-// stands for two zero rows; in the others it is one zero.
-constexpr Codeword vlc1_pairs_words[] = {{"0", zero_pair}, {"10", 0}, {"110", -1}, {"111", 1}};
-constexpr Codeword vlc1_words[] = {{"0", 0}, {"10", -1}, {"11", 1}};
-constexpr Codeword vlc2_pairs_words[] = {{"0", zero_pair}, {"10", 0},   {"1100", -2},
-                                         {"1110", -1},     {"1101", 1}, {"1111", 2}};
-constexpr Codeword vlc2_words[] = {{"0", 0}, {"100", -2}, {"110", -1}, {"101", 1}, {"111", 2}};
-constexpr Codeword vlc3_pairs_words[] = {{"0", zero_pair}, {"10", 0},    {"11100", -3},
-                                         {"11110", -2},    {"1100", -1}, {"1101", 1},
-                                         {"11101", 2},     {"11111", 3}};
-constexpr Codeword vlc3_words[] = {{"0", 0},   {"1100", -3}, {"1110", -2}, {"100", -1},
-                                   {"101", 1}, {"1101", 2},  {"1111", 3}};
-constexpr Codeword vlc4_pairs_words[] = {
-    {"0", zero_pair}, {"10", 0},    {"11000", -4}, {"11100", -3}, {"11010", -2},
-    {"11110", -1},    {"11001", 1}, {"11101", 2},  {"11011", 3},  {"11111", 4}};
-constexpr Codeword vlc4_words[] = {{"0", 0},     {"1000", -4}, {"1100", -3},
-                                   {"1010", -2}, {"1110", -1}, {"1001", 1},
-                                   {"1101", 2},  {"1011", 3},  {"1111", 4}};
-
-static_assert(is_complete_prefix_code(vlc1_pairs_words) && is_complete_prefix_code(vlc1_words) &&
-              is_complete_prefix_code(vlc2_pairs_words) && is_complete_prefix_code(vlc2_words) &&
-              is_complete_prefix_code(vlc3_pairs_words) && is_complete_prefix_code(vlc3_words) &&
-              is_complete_prefix_code(vlc4_pairs_words) && is_complete_prefix_code(vlc4_words));
-
-constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_words);
-constexpr PrefixTable vlc1_table = make_prefix_table(vlc1_words);
-constexpr PrefixTable vlc2_pairs_table = make_prefix_table(vlc2_pairs_words);
-constexpr PrefixTable vlc2_table = make_prefix_table(vlc2_words);
-constexpr PrefixTable vlc3_pairs_table = make_prefix_table(vlc3_pairs_words);
-constexpr PrefixTable vlc3_table = make_prefix_table(vlc3_words);
-constexpr PrefixTable vlc4_pairs_table = make_prefix_table(vlc4_pairs_words);
-constexpr PrefixTable vlc4_table = make_prefix_table(vlc4_words);
-
-// The prefix table of each method code, null for codes that are no prefix-code method.
 constexpr std::array<const PrefixTable*, 32> make_prefix_tables() {
     std::array<const PrefixTable*, 32> tables{};
-    tables[17] = &vlc1_pairs_table;
-    tables[18] = &vlc1_table;
-    tables[20] = &vlc2_pairs_table;
-    tables[21] = &vlc2_table;
-    tables[23] = &vlc3_pairs_table;
-    tables[24] = &vlc3_table;
-    tables[26] = &vlc4_pairs_table;
-    tables[27] = &vlc4_table;
+    tables[static_cast<int>(ColumnMethod::vlc1_pairs)] = &vlc1_pairs_table;
+    tables[static_cast<int>(ColumnMethod::vlc1)] = &vlc1_table;
+    tables[static_cast<int>(ColumnMethod::vlc2_pairs)] = &vlc2_pairs_table;
+    tables[static_cast<int>(ColumnMethod::vlc2)] = &vlc2_table;
+    tables[static_cast<int>(ColumnMethod::vlc3_pairs)] = &vlc3_pairs_table;
+    tables[static_cast<int>(ColumnMethod::vlc3)] = &vlc3_table;
+    tables[static_cast<int>(ColumnMethod::vlc4_pairs)] = &vlc4_pairs_table;
+    tables[static_cast<int>(ColumnMethod::vlc4)] = &vlc4_table;
     return tables;
 }
 constexpr std::array<const PrefixTable*, 32> prefix_tables = make_prefix_tables();
@@ -177,9 +105,9 @@ const AcmBlockUnpacker::ColumnDecoder AcmBlockUnpacker::column_decoders[32] = {
     &AcmBlockUnpacker::decode_invalid,       // 31
 };
 
-AcmBlockUnpacker::AcmBlockUnpacker(std::FILE* input_file, std::int32_t level_count,
+AcmBlockUnpacker::AcmBlockUnpacker(ByteSource& input_source, std::int32_t level_count,
                                    std::int32_t row_count)
-    : rows(row_count), columns(std::int32_t{1} << level_count), file(input_file) {}
+    : rows(row_count), columns(std::int32_t{1} << level_count), source(input_source) {}
 
 AcmBlockUnpacker::~AcmBlockUnpacker() = default;
 
@@ -194,23 +122,25 @@ bool AcmBlockUnpacker::allocate_amplitude_table() {
     return true;
 }
 
-// Reads the next piece of the file into input; false when nothing came.
+// Reads the next piece of the stream into input; false when nothing came.
 bool AcmBlockUnpacker::load_input() {
     if (input_done) return false;
-    const std::size_t got = std::fread(input.get(), 1, input_size, file);
-    if (got < static_cast<std::size_t>(input_size)) {
-        // A short read is the end of the file or a read error; either way the rest of the
-        // stream reads as zero bytes.
-        if (std::ferror(file) != 0 && read_errno == 0) read_errno = errno != 0 ? errno : EIO;
-        input_done = true;
-    }
+    std::size_t got = 0;
+    if (!source.read(input.get(), static_cast<std::size_t>(input_size), &got)) read_failed = true;
+    // A short read is the end of the stream or a read error; either way the rest of the
+    // stream reads as zero bytes.
+    if (got < static_cast<std::size_t>(input_size) || read_failed) input_done = true;
     input_next = input.get();
     input_end = input.get() + got;
+    bytes_loaded += static_cast<std::int64_t>(got);
     return got > 0;
 }
 
 std::uint64_t AcmBlockUnpacker::next_byte() {
-    if (input_next == input_end && !load_input()) return 0;
+    if (input_next == input_end && !load_input()) {
+        ++zero_bytes_taken;
+        return 0;
+    }
     return *input_next++;
 }
 
@@ -270,7 +200,13 @@ void AcmBlockUnpacker::fill_amplitude_table(int range_bits, std::int32_t step) {
 
 bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
     destination = block;
+    // The stream position of the block's first bit, counted in the bits taken from the
+    // stream (its bytes and the zero bytes past its end) less those not used yet.
+    const std::int64_t bytes_taken = bytes_loaded - (input_end - input_next) + zero_bytes_taken;
+    const std::int64_t first_bit = 8 * bytes_taken - bit_count;
     const int range_bits = static_cast<int>(get_bits(4) & 15);
+    // Reading the head has loaded the byte that holds the first bit, or found the end.
+    present = first_bit < 8 * bytes_loaded;
     const auto step = static_cast<std::int32_t>(get_bits(16) & 0xFFFF);
     fill_amplitude_table(range_bits, step);
     for (std::int32_t column = 0; column < columns; ++column) {
@@ -316,7 +252,7 @@ bool AcmBlockUnpacker::decode_prefix(std::int32_t column, std::int32_t code) {
         const std::uint8_t entry = table[bit_buffer & 31];
         drop_bits(entry & 15);
         const int value = (entry >> 4) - 8;
-        if (value == zero_pair) {
+        if (value == zero_pair_symbol) {
             destination[at] = 0;
             if (++r == rows) break;
             at += columns;

@@ -1,7 +1,7 @@
 // The ACM block unpacker: amplitude table, every column method, the bit position across
 // blocks and failures, and streams that end early.
 
-#include "sources/acm_block_unpacker.h"
+#include "acm/acm_block_unpacker.h"
 
 #include <gtest/gtest.h>
 
@@ -19,19 +19,13 @@ using acm_test::put_column;
 
 constexpr std::int32_t untouched = 0x5A5A5A5A;  // marks values a decoder must not write
 
-// An unpacker reading stream bytes from an anonymous temporary file.
+// An unpacker reading stream bytes from memory.
 class Unpacker {
 public:
     Unpacker(const std::vector<std::uint8_t>& bytes, int levels, int rows)
-        : file(std::tmpfile()), size(rows << levels) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::rewind(file);
-        unpacker = std::make_unique<AcmBlockUnpacker>(file, levels, rows);
+        : stream(bytes), source(stream.data(), stream.size()), size(rows << levels) {
+        unpacker = std::make_unique<AcmBlockUnpacker>(source, levels, rows);
         EXPECT_TRUE(unpacker->allocate_amplitude_table());
-    }
-    ~Unpacker() {
-        unpacker.reset();
-        std::fclose(file);
     }
     // The next block, row after row; expect_ok is what unpack_block must return.
     std::vector<std::int32_t> next(bool expect_ok = true) {
@@ -40,8 +34,12 @@ public:
         return block;
     }
 
+    // Whether the last block began before the end of the stream.
+    bool present() const { return unpacker->block_present(); }
+
 private:
-    std::FILE* file;
+    std::vector<std::uint8_t> stream;
+    MemorySource source;
     int size;
     std::unique_ptr<AcmBlockUnpacker> unpacker;
 };

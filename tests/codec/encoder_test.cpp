@@ -1,6 +1,6 @@
 // The per-block bit budget the driver hands to the packer.
 
-#include "frontend/driver.h"
+#include "codec/encoder.h"
 
 #include <gtest/gtest.h>
 

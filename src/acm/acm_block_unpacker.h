@@ -4,8 +4,9 @@
 
 #include <array>    // std::array
 #include <cstdint>  // std::int16_t, std::int32_t, std::uint8_t, std::uint16_t, std::uint64_t
-#include <cstdio>   // std::FILE
 #include <memory>   // std::unique_ptr
+
+#include "acm/byte_stream.h"
 
 namespace vellox {
 
@@ -18,9 +19,9 @@ extern const std::array<std::uint16_t, 128> group_digits_base11;
 
 class AcmBlockUnpacker {
 public:
-    // file: borrowed, positioned just behind the header. levels: 0 .. 15; rows: the header's
+    // source: borrowed, positioned just behind the header. levels: 0 .. 15; rows: the header's
     // subblocks, at least 1. Stores the values; reads and allocates nothing.
-    AcmBlockUnpacker(std::FILE* file, std::int32_t levels, std::int32_t rows);
+    AcmBlockUnpacker(ByteSource& source, std::int32_t levels, std::int32_t rows);
     virtual ~AcmBlockUnpacker();
 
     AcmBlockUnpacker(const AcmBlockUnpacker&) = delete;
@@ -33,11 +34,15 @@ public:
     // Reads the next block of the stream into destination (rows * columns values, row r and
     // column j at r * columns + j). False when a column has a method code without a decoder:
     // the columns before it are written, the others not, and the stream stands just behind
-    // that code. Bytes past the end of the file read as zero bytes.
+    // that code. Bytes past the end of the stream read as zero bytes.
     [[nodiscard]] bool unpack_block(std::int32_t* destination);
 
-    // errno of the first failed read of the file, 0 when none failed.
-    int read_error() const { return read_errno; }
+    // True when the last block unpacked began before the end of the stream: a block whose
+    // first bit lies at or past the end is missing, and decodes as zeros.
+    bool block_present() const { return present; }
+
+    // True after the source failed a read; the stream then reads as zero bytes.
+    bool read_error() const { return read_failed; }
 
 private:
     using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t column, std::int32_t code);
@@ -63,20 +68,23 @@ private:
 
     std::int32_t rows;     // rows per block
     std::int32_t columns;  // 1 << levels
-    std::FILE* file;       // borrowed; owned by the source
+    ByteSource& source;    // borrowed
 
     // Stream bits not used yet; the next bit of the stream is bit 0, bits at and above
     // bit_count are 0. Refilled whole bytes at a time, so bits run on from block to block.
     std::uint64_t bit_buffer = 0;
     int bit_count = 0;  // valid bits in bit_buffer, 0 .. 64
 
-    // The file is read through this buffer; past the end of the file (or after a read
-    // error) every byte reads as 0.
+    // The stream is read through this buffer; past its end (or after a read error) every byte
+    // reads as 0.
     std::unique_ptr<std::uint8_t[]> input;
     const std::uint8_t* input_next = nullptr;  // next unread byte of input
     const std::uint8_t* input_end = nullptr;   // end of the bytes in input
-    bool input_done = false;                   // the file has nothing more to give
-    int read_errno = 0;                        // see read_error
+    bool input_done = false;                   // the source has nothing more to give
+    bool read_failed = false;                  // see read_error
+    std::int64_t bytes_loaded = 0;             // bytes of the stream read into input so far
+    std::int64_t zero_bytes_taken = 0;         // zero bytes taken past the end of the stream
+    bool present = false;                      // see block_present
 
     // 65,536 entries: entry k (-32768 .. 32767) at storage index 32768 + k holds k * step in
     // 16-bit two's complement for the k that a block filled; the others keep what an earlier

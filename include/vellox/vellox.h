@@ -1,0 +1,148 @@
+/* libvellox: encode 16-bit samples into ACM files and decode ACM files, in memory or through
+ * callbacks. C99; usable from C++. Opaque handles, no global state: each encoder and decoder is
+ * used by one thread at a time, different ones by any number of threads.
+ *
+ * The encoder writes exactly the bytes the vellox program writes for the same samples and
+ * settings; the decoder hands out exactly the samples the program reads from an ACM input. */
+#ifndef VELLOX_VELLOX_H
+#define VELLOX_VELLOX_H
+
+#include <stddef.h> /* size_t */
+#include <stdint.h> /* int16_t, uint32_t, uint64_t */
+
+#if defined(_WIN32) && defined(VELLOX_SHARED_BUILD)
+#define VELLOX_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define VELLOX_API __attribute__((visibility("default")))
+#else
+#define VELLOX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VELLOX_VERSION_MAJOR 1
+#define VELLOX_VERSION_MINOR 0
+#define VELLOX_VERSION_PATCH 0
+/* The version as one number, 10000 * major + 100 * minor + patch, for comparisons. */
+#define VELLOX_VERSION_NUMBER \
+    (VELLOX_VERSION_MAJOR * 10000 + VELLOX_VERSION_MINOR * 100 + VELLOX_VERSION_PATCH)
+
+/* The version of the library actually linked, "X.Y.Z". */
+VELLOX_API const char* vellox_version(void);
+
+typedef enum vellox_status {
+    VELLOX_OK = 0,
+    VELLOX_ERROR_ARGUMENT = 1,          /* a null pointer where an object is needed */
+    VELLOX_ERROR_LEVELS = 2,            /* levels outside 0 .. 15 */
+    VELLOX_ERROR_SUBBLOCKS = 3,         /* subblocks outside 1 .. 4095 */
+    VELLOX_ERROR_FILTER = 4,            /* filter not 'D', 'O' or 'C' */
+    VELLOX_ERROR_FILTER_LENGTH = 5,     /* filter_length outside 3 .. 806 ('D') or 3 .. 402 ('O') */
+    VELLOX_ERROR_TAPS = 6,              /* 'C': no taps, a count outside 1 .. 1048576, or a tap
+                                           that is not a finite number */
+    VELLOX_ERROR_PERCENTS = 7,          /* percents neither above 1 and at most 100, nor -1 */
+    VELLOX_ERROR_SAMPLE_COUNT = 8,      /* more than 2^31 - 1 samples */
+    VELLOX_ERROR_MEMORY = 9,            /* memory could not be had */
+    VELLOX_ERROR_WRITE = 10,            /* the write callback failed */
+    VELLOX_ERROR_READ = 11,             /* the read callback failed */
+    VELLOX_ERROR_TOO_MANY_SAMPLES = 12, /* more samples fed than the count announced */
+    VELLOX_ERROR_TOO_FEW_SAMPLES = 13,  /* finished before the announced count was fed */
+    VELLOX_ERROR_NOT_ACM = 14,          /* not an ACM stream: shorter than its 14-byte header, a
+                                           wrong magic number, or blocks of 0 rows */
+    VELLOX_ERROR_STATE = 15             /* called after a failure, or after finish */
+} vellox_status;
+
+/* A short English text for status (never NULL; "unknown status" for values not listed). */
+VELLOX_API const char* vellox_status_text(vellox_status status);
+
+/* ---- Encoding ---- */
+
+typedef struct vellox_settings {
+    int levels;         /* transform levels, 0 .. 15 (2^levels sub-bands); default 7 */
+    int subblocks;      /* rows per block, 1 .. 4095; default 16 */
+    char filter;        /* 'D' (default), 'O', or 'C' for the caller's taps */
+    int filter_length;  /* one-sided taps of 'D' (3 .. 806) and 'O' (3 .. 402); default 11 */
+    const double* taps; /* 'C': tap_count one-sided magnitudes, outer end first (signs are
+                           ignored, no scaling); borrowed until vellox_encoder_create returns */
+    int tap_count;      /* 'C': 1 .. 1048576 */
+    double percents;    /* size target in percent of the input's sample data, above 1 and at
+                           most 100; -1: no target (every block exact); default 50 */
+    int input_is_16bit; /* 1 (default): the size target counts 16 bits per input sample; 0: 8 */
+} vellox_settings;
+
+/* Fills settings with the program's defaults. */
+VELLOX_API void vellox_settings_init(vellox_settings* settings);
+
+/* Receives the encoded bytes in order; returns 0 when all size bytes were taken. */
+typedef int (*vellox_write_fn)(void* user, const unsigned char* bytes, size_t size);
+
+typedef struct vellox_encoder vellox_encoder;
+
+/* Makes an encoder for sample_count interleaved 16-bit samples (at most 2^31 - 1) and writes
+ * the 14-byte header through write. On success *encoder is the new encoder; on failure it is
+ * NULL and nothing needs destroying. user is handed back to write unchanged. */
+VELLOX_API vellox_status vellox_encoder_create(const vellox_settings* settings,
+                                               uint32_t sample_count, vellox_write_fn write,
+                                               void* user, vellox_encoder** encoder);
+
+/* Encodes count more samples (any count, 0 included). More samples in all than announced give
+ * VELLOX_ERROR_TOO_MANY_SAMPLES and encode none of them. */
+VELLOX_API vellox_status vellox_encoder_feed(vellox_encoder* encoder, const int16_t* samples,
+                                             size_t count);
+
+/* Ends the stream: writes the last blocks and bits. *bytes_written (may be NULL) receives the
+ * size of the whole file, header included. Fewer samples fed than announced give
+ * VELLOX_ERROR_TOO_FEW_SAMPLES and write nothing more. */
+VELLOX_API vellox_status vellox_encoder_finish(vellox_encoder* encoder, uint64_t* bytes_written);
+
+/* Transform coefficients that did not fit 16 bits so far: their number, and the one of largest
+ * magnitude (0 when none). Either pointer may be NULL. */
+VELLOX_API void vellox_encoder_clipping(const vellox_encoder* encoder, uint64_t* count,
+                                        int64_t* extreme);
+
+/* Frees the encoder (NULL is allowed). Writes nothing: a stream not finished stays cut. */
+VELLOX_API void vellox_encoder_destroy(vellox_encoder* encoder);
+
+/* ---- Decoding ---- */
+
+/* Reads up to size bytes into bytes and sets *got; *got < size only at the end of the stream.
+ * Returns 0, or anything else for a read error. */
+typedef int (*vellox_read_fn)(void* user, unsigned char* bytes, size_t size, size_t* got);
+
+typedef struct vellox_decoder vellox_decoder;
+
+/* A decoder over size bytes at data, which must stay in place until the decoder is destroyed.
+ * Reads the header: VELLOX_ERROR_NOT_ACM when it is not one. On failure *decoder is NULL. */
+VELLOX_API vellox_status vellox_decoder_open_memory(const void* data, size_t size,
+                                                    vellox_decoder** decoder);
+
+/* A decoder over the caller's read function, so the file need not be held in memory. */
+VELLOX_API vellox_status vellox_decoder_open_callback(vellox_read_fn read, void* user,
+                                                      vellox_decoder** decoder);
+
+/* The header's sample count, levels and subblocks. */
+VELLOX_API uint32_t vellox_decoder_sample_count(const vellox_decoder* decoder);
+VELLOX_API int vellox_decoder_levels(const vellox_decoder* decoder);
+VELLOX_API int vellox_decoder_subblocks(const vellox_decoder* decoder);
+
+/* Decodes up to count samples into samples; *got (may be NULL) receives how many, fewer than
+ * count only at the end: sample_count samples in all. Damaged blocks decode as silence (see
+ * vellox_decoder_samples_not_decoded). A read error gives VELLOX_ERROR_READ (the samples are
+ * still delivered, the rest of the stream read as zero bytes), and so does every later read. */
+VELLOX_API vellox_status vellox_decoder_read(vellox_decoder* decoder, int16_t* samples,
+                                             size_t count, size_t* got);
+
+/* Of the samples read so far, those that did not come from a block decoded from the stream:
+ * blocks with an invalid column method, and blocks missing because the stream ends before
+ * them. 0 for an intact stream. */
+VELLOX_API uint64_t vellox_decoder_samples_not_decoded(const vellox_decoder* decoder);
+
+/* Frees the decoder (NULL is allowed). */
+VELLOX_API void vellox_decoder_destroy(vellox_decoder* decoder);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELLOX_VELLOX_H */

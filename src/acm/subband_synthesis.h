@@ -1,0 +1,42 @@
+#pragma once
+// SubbandSynthesis: the inverse multi-level transform of the reader, which turns a decoded
+// block back into samples in time order and carries its state from block to block.
+
+#include <cstdint>  // std::int32_t
+#include <memory>   // std::unique_ptr
+#include <utility>  // std::pair
+
+namespace vellox {
+
+class SubbandSynthesis {
+public:
+    // levels: 0 .. 15. Stores it; allocates nothing.
+    explicit SubbandSynthesis(std::int32_t levels);
+    virtual ~SubbandSynthesis();
+
+    SubbandSynthesis(const SubbandSynthesis&) = delete;
+    SubbandSynthesis& operator=(const SubbandSynthesis&) = delete;
+
+    // Allocates the zeroed state carried from block to block (nothing when levels is 0).
+    [[nodiscard]] bool allocate_state();
+
+    // Turns a block of rows * columns values, as the unpacker filled it (row after row), in
+    // place into rows * columns samples in time order, scaled up by 2^levels. Sums wrap in
+    // 32-bit two's complement.
+    void inverse_transform(std::int32_t* block, std::int32_t rows);
+
+    // The pair (a, b) that stage (1 .. levels) carries for its column (0 .. (columns >> stage)
+    // - 1) into the next block.
+    std::pair<std::int32_t, std::int32_t> carried_pair(int stage, std::int32_t column) const;
+
+private:
+    std::int32_t levels;   // number of stages
+    std::int32_t columns;  // 1 << levels
+
+    // Stage s (d = columns >> s columns) keeps a for its d columns, then b for them; the
+    // stages follow each other from stage 1: 2 * columns - 2 values in all. The values of
+    // stage 1 are decoded coefficients and fit in 16 bits; they are held as 32-bit values.
+    std::unique_ptr<std::int32_t[]> carried_state;
+};
+
+}  // namespace vellox

@@ -1,0 +1,110 @@
+#pragma once
+// Encoder: the one encode loop, from 16-bit samples through the analysis filter bank, the
+// clipping to 16 bits and the blocks to the packer, behind the 14-byte header, into a byte
+// sink. The program, the C API, the fuzz harnesses and the benchmarks all encode through it.
+
+#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
+#include <memory>   // std::unique_ptr
+
+namespace vellox {
+
+class AnalysisFilterBank;
+class BlockPacker;
+class ByteSink;
+
+// The bits allowed per block: the input bits of an average block (the last, partial block
+// counted whole) scaled by percents; -1 without a size target (percents -1) or without input.
+[[nodiscard]] std::int32_t derive_bit_budget(double percents, bool sixteen_bit,
+                                             std::int32_t samples, std::int32_t block_size);
+
+struct EncoderSettings {
+    std::int32_t levels = 7;          // transform levels, 0 .. 15
+    std::int32_t subblocks = 16;      // rows per block, 1 .. 4095
+    char filter_kind = 'D';           // 'D', 'O' or 'C'
+    std::int32_t filter_length = 11;  // one-sided taps of 'D' and 'O'
+    const double* taps = nullptr;     // 'C': tap_count magnitudes, outer end first; borrowed
+    std::int32_t tap_count = 0;       //      until init returns
+    std::int32_t bit_budget = -1;     // bits per block; -1: no limit (see derive_bit_budget)
+};
+
+// Coefficients that did not fit 16 bits.
+struct ClipStatistics {
+    std::int64_t count = 0;     // clipped coefficients
+    std::int64_t largest = 0;   // the largest value above 32767, 0 when none
+    std::int64_t smallest = 0;  // the smallest value below -32768, 0 when none
+
+    // The clipped value of larger magnitude (the positive one on a tie), 0 when none.
+    std::int64_t extreme() const { return largest >= -smallest ? largest : smallest; }
+};
+
+// What init could not make, in the order it makes things.
+enum class EncoderInit {
+    ok,
+    bank_failed,    // the filter bank: its design or its memory
+    header_failed,  // the sink did not take the header
+    packer_failed,  // the packer and its bit writer
+    memory_failed,  // the encoder's own buffers
+};
+
+class Encoder {
+public:
+    // Values fed to the bank at a time.
+    static constexpr std::int32_t chunk_size = 65536;
+
+    // sample_count: 0 .. 2^31 - 1. sink: borrowed for the encoder's life. Stores the values;
+    // allocates nothing.
+    Encoder(const EncoderSettings& settings, std::int32_t sample_count, ByteSink& sink);
+    ~Encoder();  // frees; writes nothing
+
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    // Makes the bank, writes the header, then makes the packer and the buffers.
+    [[nodiscard]] EncoderInit init();
+
+    // The values after the samples that push the last coefficients out of the bank.
+    std::int64_t delay() const;
+
+    // Encodes count more input values: the samples, then optionally the values after them
+    // (delay() of them; finish feeds zeros for those not given). At most sample_count +
+    // delay() in all: more feed nothing and return false, as does a failed write.
+    [[nodiscard]] bool feed(const std::int16_t* values, std::int64_t count);
+
+    // Feeds zeros up to sample_count + delay() values, packs the last block, padded with
+    // zeros, and ends the bit stream. False when fewer than sample_count values were fed or a
+    // write failed.
+    [[nodiscard]] bool finish();
+
+    // Bytes handed to the sink, header included (see BitWriter::bytes_written).
+    std::int64_t bytes_written() const;
+    // True after a write the sink did not take whole.
+    bool write_failed() const;
+    // Input values fed so far.
+    std::int64_t values_fed() const { return fed; }
+    const ClipStatistics& clips() const { return clip_statistics; }
+    // The values of the blocks the sample count needs that were not packed: 0 after finish.
+    std::int64_t left_to_pack() const { return to_pack; }
+    // The bank, for its taps; after a successful init.
+    const AnalysisFilterBank& filter_bank() const { return *bank; }
+
+private:
+    void encode_chunk(const std::int16_t* values, std::int32_t count);
+
+    EncoderSettings settings;
+    std::int32_t samples;         // the sample count the header announces
+    ByteSink& sink;               // borrowed
+    std::int32_t block_size = 0;  // subblocks << levels
+    std::unique_ptr<AnalysisFilterBank> bank;
+    std::unique_ptr<BlockPacker> packer;
+    std::unique_ptr<std::int32_t[]> coefficients;  // chunk_size values from the bank
+    std::unique_ptr<std::int16_t[]> block;         // block_size clipped coefficients
+    std::unique_ptr<std::int16_t[]> zeros;         // chunk_size zeros that drain the bank
+    std::int32_t fill = 0;                         // values in block
+    std::int64_t fed = 0;                          // input values fed
+    std::int64_t to_pack = 0;                      // values of the needed blocks not packed yet
+    bool header_written = false;                   // the sink took the 14 header bytes
+    bool finished = false;                         // finish has run
+    ClipStatistics clip_statistics;
+};
+
+}  // namespace vellox

@@ -1,0 +1,40 @@
+// The table of the programs' messages.
+
+#include "frontend/messages.h"
+
+#include <cstddef>  // std::size_t
+
+namespace vellox {
+
+namespace {
+
+// In the order of Message.
+constexpr const char* texts[] = {
+    "Cannot open input file.\n",
+    "Cannot open output file.\n",
+    "Cannot create coder",
+    "Cannot create packer",
+    "Cannot allocate memory",
+    "Not a WAV file",
+    "Unsupported WAV format",
+    "Not an ACM file",
+    "Input file is too long",
+    "Bad tap count in file",
+    "Bad numeric format in file",
+    "'levels' parameter (-l) should be between 0 and 15.\n",
+    "'filter_length' parameter should be greater than 2.\n",
+    "'subblocks' parameter (-s) should be between 1 and 4095.\n",
+    "'percents' parameter (-q) should be between 1 and 100.\n",
+    "Warning: %ld coefficients were truncated. Max. truncated value: %ld\n",
+    "Fade out your signal to fit into [-32768;+32767] interval.\n",
+    "Warning: %ld blocks of the input could not be decoded\n",
+    "Something went wrong: left_to_pack=%ld\n",
+};
+static_assert(sizeof texts / sizeof texts[0] == static_cast<std::size_t>(Message::left_to_pack) + 1,
+              "one text for every message");
+
+}  // namespace
+
+const char* message_text(Message message) { return texts[static_cast<std::size_t>(message)]; }
+
+}  // namespace vellox

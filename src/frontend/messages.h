@@ -1,0 +1,32 @@
+#pragma once
+// Every fixed text the programs print as an error, a warning or a range message, in one table.
+// The library never prints: it returns a status, and the programs choose the words.
+
+namespace vellox {
+
+enum class Message {
+    cannot_open_input,       // the driver's line after an input that cannot be opened
+    cannot_open_output,      // the driver's line after an output that cannot be opened
+    cannot_create_coder,     // the filter bank could not be made
+    cannot_create_packer,    // the block packer could not be made
+    cannot_allocate_memory,  // any other memory
+    not_a_wav_file,
+    unsupported_wav_format,
+    not_an_acm_file,
+    input_too_long,      // more than 2^31 - 1 samples
+    bad_tap_count,       // the count of a "-fc" file
+    bad_numeric_format,  // a tap of a "-fc" file
+    levels_range,
+    filter_length_range,
+    subblocks_range,
+    percents_range,
+    clipped_coefficients,  // format: count, extreme value
+    fade_out,              // follows clipped_coefficients
+    undecoded_blocks,      // format: count
+    left_to_pack,          // format: count
+};
+
+// The text of message: a plain line, or a printf format where the comment above says so.
+[[nodiscard]] const char* message_text(Message message);
+
+}  // namespace vellox
