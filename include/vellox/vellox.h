@@ -106,8 +106,9 @@ VELLOX_API void vellox_encoder_destroy(vellox_encoder* encoder);
 
 /* ---- Decoding ---- */
 
-/* Reads up to size bytes into bytes and sets *got; *got < size only at the end of the stream.
- * Returns 0, or anything else for a read error. */
+/* Reads up to size bytes into bytes and sets *got, which may be less than size (as a pipe
+ * gives them); 0 bytes means the end of the stream. Returns 0, or anything else for a read
+ * error. */
 typedef int (*vellox_read_fn)(void* user, unsigned char* bytes, size_t size, size_t* got);
 
 typedef struct vellox_decoder vellox_decoder;

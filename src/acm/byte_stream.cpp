@@ -41,11 +41,16 @@ bool MemorySource::read(std::uint8_t* bytes, std::size_t size, std::size_t* got)
 }
 
 bool CallbackSource::read(std::uint8_t* bytes, std::size_t size, std::size_t* got) {
-    std::size_t arrived = 0;
-    const bool ok = function(user, bytes, size, &arrived) == 0;
-    // A function that claims more than it was given room for is not believed.
-    *got = arrived <= size ? arrived : size;
-    return ok;
+    // A function may give fewer bytes than asked for, as a pipe does: only none is the end.
+    *got = 0;
+    while (*got < size) {
+        std::size_t arrived = 0;
+        if (function(user, bytes + *got, size - *got, &arrived) != 0) return false;
+        if (arrived == 0) break;
+        // A function that claims more than it was given room for is not believed.
+        *got += arrived <= size - *got ? arrived : size - *got;
+    }
+    return true;
 }
 
 }  // namespace vellox

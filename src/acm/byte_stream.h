@@ -74,7 +74,8 @@ private:
     void* user;  // borrowed; handed back to function
 };
 
-// A caller's read function: 0 when all went well, *got < size only at the end.
+// A caller's read function: 0 when all went well; *got may be less than size, and 0 only at
+// the end of the stream.
 using ReadFunction = int (*)(void* user, unsigned char* bytes, std::size_t size, std::size_t* got);
 
 class CallbackSource final : public ByteSource {

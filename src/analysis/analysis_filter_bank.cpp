@@ -378,7 +378,8 @@ FcFilterBank::FcFilterBank(std::int32_t level_count, const double* magnitudes,
 bool FcFilterBank::design_filters() {
     // Taps are used at their scale: dc_norm stays 1.
     if (taps == nullptr || filter_length < 1 || !allocate_filters()) return false;
-    for (std::int32_t k = 0; k < filter_length; ++k) low_pass[k] = std::fabs(taps[k]);
+    double* magnitudes = low_pass.get();
+    for (std::int32_t k = 0; k < filter_length; ++k) magnitudes[k] = std::fabs(taps[k]);
     taps = nullptr;
     finish_filters();
     return true;

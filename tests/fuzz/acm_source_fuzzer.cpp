@@ -1,13 +1,38 @@
-// The ACM decoder alone: the first bytes choose levels, subblocks and the sample count of a
-// valid header, the rest is the block stream.
+// The ACM decoder alone, through the C API: the first bytes choose levels, subblocks and the
+// sample count of a valid header, the rest is the block stream. Whatever the stream holds,
+// exactly the sample count comes out, the same in any read sizes, and no more of it is counted
+// as lost than there is.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "acm/acm_format.h"
-#include "fuzz/fuzz_file.h"
-#include "sources/acm_source.h"
+#include "vellox/vellox.h"
+
+namespace {
+
+// Every sample of the file, read count samples at a time; traps on a failure.
+std::vector<std::int16_t> decode(const std::vector<std::uint8_t>& file, std::size_t count,
+                                 std::uint64_t* not_decoded) {
+    vellox_decoder* decoder = nullptr;
+    if (vellox_decoder_open_memory(file.data(), file.size(), &decoder) != VELLOX_OK) {
+        __builtin_trap();  // a valid header always opens
+    }
+    std::vector<std::int16_t> samples;
+    std::vector<std::int16_t> buffer(count);
+    for (;;) {
+        std::size_t got = 0;
+        if (vellox_decoder_read(decoder, buffer.data(), count, &got) != VELLOX_OK) __builtin_trap();
+        samples.insert(samples.end(), buffer.begin(), buffer.begin() + static_cast<long>(got));
+        if (got < count) break;
+    }
+    *not_decoded = vellox_decoder_samples_not_decoded(decoder);
+    vellox_decoder_destroy(decoder);
+    return samples;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 5) return 0;
@@ -24,20 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> file(vellox::acm_header_size);
     vellox::encode_acm_header(header, file.data());
     file.insert(file.end(), data + 5, data + size);
-    const char* name = vellox::fuzz::write_fuzz_file(file.data(), file.size());
 
-    vellox::AcmSource source(name);
-    if (!source.open(false)) __builtin_trap();  // a valid header always opens
-    std::vector<std::int16_t> buffer(3000);
-    std::int64_t delivered = 0;
-    // Failed blocks stop a read; the next read tries the next block. Bounded by the count of
-    // reads, since every block may fail.
-    for (int reads = 0; reads < 4096 && source.remaining_samples + 0 >= 0; ++reads) {
-        const std::int32_t got =
-            source.read(buffer.data(), static_cast<std::int32_t>(buffer.size()));
-        delivered += got;
-        if (got == 0 && source.remaining_samples == 0) break;
-    }
-    if (delivered > static_cast<std::int64_t>(sample_count)) __builtin_trap();
+    std::uint64_t lost = 0;
+    const std::vector<std::int16_t> whole = decode(file, 65536, &lost);
+    if (whole.size() != sample_count || lost > sample_count) __builtin_trap();
+    std::uint64_t lost_in_pieces = 0;
+    if (decode(file, 777, &lost_in_pieces) != whole || lost_in_pieces != lost) __builtin_trap();
     return 0;
 }

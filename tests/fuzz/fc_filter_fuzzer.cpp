@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "analysis/analysis_filter_bank.h"
+#include "frontend/filter_file.h"
 #include "fuzz/fuzz_file.h"
 
 namespace {
@@ -22,7 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // add nothing a file could change.
     const int levels = data[0] & 7;
     const char* name = vellox::fuzz::write_fuzz_file(data + 1, size - 1);
-    vellox::FcFilterBank bank(levels, name);
+    std::int32_t count = 0;
+    std::unique_ptr<double[]> taps;
+    if (vellox::read_filter_file(name, &count, &taps) != vellox::FilterFileResult::ok) return 0;
+    vellox::FcFilterBank bank(levels, taps.get(), count);
     if (!bank.init()) return 0;
     if (bank.full_filter_length() < 1 || bank.full_filter_length() % 2 != 1) __builtin_trap();
 

@@ -1,0 +1,369 @@
+// The C API: the encoder writes the program's bytes whatever the chunk sizes, the decoder hands
+// out the program's samples, every misuse gets its status, and the header compiles as C.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "cli/cli_support.h"
+#include "sources/acm_source.h"
+#include "vellox/vellox.h"
+
+extern "C" int vellox_c99_round_trip(void);  // c_api_c99.c, compiled as C
+
+namespace vellox {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Samples = std::vector<std::int16_t>;
+
+int append(void* user, const unsigned char* bytes, std::size_t size) {
+    auto* file = static_cast<Bytes*>(user);
+    file->insert(file->end(), bytes, bytes + size);
+    return 0;
+}
+
+// The file the API writes for samples, fed chunk samples at a time.
+Bytes encode(const vellox_settings& settings, const Samples& samples, std::size_t chunk) {
+    Bytes file;
+    vellox_encoder* encoder = nullptr;
+    EXPECT_EQ(vellox_encoder_create(&settings, static_cast<std::uint32_t>(samples.size()), append,
+                                    &file, &encoder),
+              VELLOX_OK);
+    if (encoder == nullptr) return {};
+    for (std::size_t at = 0; at < samples.size(); at += chunk) {
+        const std::size_t n = std::min(chunk, samples.size() - at);
+        EXPECT_EQ(vellox_encoder_feed(encoder, samples.data() + at, n), VELLOX_OK);
+    }
+    std::uint64_t written = 0;
+    EXPECT_EQ(vellox_encoder_finish(encoder, &written), VELLOX_OK);
+    EXPECT_EQ(written, file.size());
+    vellox_encoder_destroy(encoder);
+    return file;
+}
+
+// The file the program writes for the same samples as raw input.
+Bytes program_output(const cli::ScratchFolder& folder, const std::string& type,
+                     const std::string& raw, const std::vector<std::string>& options) {
+    cli::write_file(folder / "in.raw", raw);
+    std::vector<std::string> args = {type, folder / "in.raw", folder / "out.acm"};
+    args.insert(args.end(), options.begin(), options.end());
+    const cli::RunResult result = cli::run_vellox(args, folder);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const std::string bytes = cli::read_file(folder / "out.acm");
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+TEST(VelloxApi, EncoderWritesTheProgramsBytesInAnyChunks) {
+    cli::ScratchFolder folder;
+    Samples mix = cli::sine(70001, 12000, 41.7);
+    const Samples hiss = cli::noise(mix.size(), 2500, 3);
+    for (std::size_t i = 0; i < mix.size(); ++i)
+        mix[i] = static_cast<std::int16_t>(mix[i] + hiss[i]);
+    const std::string raw = cli::raw16(mix);
+
+    struct Case {
+        std::vector<std::string> options;
+        int levels, subblocks;
+        char filter;
+        int filter_length;
+        double percents;
+    };
+    const Case cases[] = {
+        {{}, 7, 16, 'D', 11, 50.0},
+        {{"-l", "0", "-q0"}, 0, 16, 'D', 11, -1.0},
+        {{"-l", "3", "-s", "5", "-fo", "7", "-q", "18.75"}, 3, 5, 'O', 7, 18.75},
+        {{"-l", "12", "-s", "1", "-q", "100"}, 12, 1, 'D', 11, 100.0},
+    };
+    for (const Case& c : cases) {
+        vellox_settings settings;
+        vellox_settings_init(&settings);
+        settings.levels = c.levels;
+        settings.subblocks = c.subblocks;
+        settings.filter = c.filter;
+        settings.filter_length = c.filter_length;
+        settings.percents = c.percents;
+        const Bytes expected = program_output(folder, "-16", raw, c.options);
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{777}, std::size_t{65536}}) {
+            SCOPED_TRACE(testing::Message() << "levels " << c.levels << " chunk " << chunk);
+            EXPECT_EQ(encode(settings, mix, chunk), expected);
+        }
+    }
+
+    // 8-bit input: the samples the program makes of the bytes, and the budget of 8 bits.
+    std::string bytes8;
+    Samples widened;
+    for (int i = 0; i < 9000; ++i) {
+        const auto b = static_cast<std::uint8_t>((i * 7 + i / 50) % 256);
+        bytes8.push_back(static_cast<char>(b));
+        widened.push_back(static_cast<std::int16_t>((b - 128) * 256));
+    }
+    vellox_settings settings;
+    vellox_settings_init(&settings);
+    settings.input_is_16bit = 0;
+    EXPECT_EQ(encode(settings, widened, 777), program_output(folder, "-8", bytes8, {}));
+
+    // Caller's taps, as the program reads them from a "-fc" file.
+    cli::write_file(folder / "taps.txt", "4 0.02 -0.1 0.25 0.7\n");
+    const double taps[] = {0.02, -0.1, 0.25, 0.7};
+    vellox_settings_init(&settings);
+    settings.filter = 'C';
+    settings.taps = taps;
+    settings.tap_count = 4;
+    settings.levels = 4;
+    EXPECT_EQ(encode(settings, mix, 65536),
+              program_output(folder, "-16", raw, {"-fc", folder / "taps.txt", "-l", "4"}));
+}
+
+// Every sample of an ACM file through the API, count at a time.
+Samples decode(const Bytes& file, std::size_t count, std::uint64_t* not_decoded = nullptr) {
+    vellox_decoder* decoder = nullptr;
+    EXPECT_EQ(vellox_decoder_open_memory(file.data(), file.size(), &decoder), VELLOX_OK);
+    if (decoder == nullptr) return {};
+    Samples samples;
+    Samples buffer(count);
+    for (;;) {
+        std::size_t got = 0;
+        EXPECT_EQ(vellox_decoder_read(decoder, buffer.data(), count, &got), VELLOX_OK);
+        samples.insert(samples.end(), buffer.begin(), buffer.begin() + static_cast<long>(got));
+        if (got < count) break;
+    }
+    if (not_decoded != nullptr) *not_decoded = vellox_decoder_samples_not_decoded(decoder);
+    vellox_decoder_destroy(decoder);
+    return samples;
+}
+
+// What the program's ACM input hands out of the file: the first sample-count values.
+Samples program_input(const cli::ScratchFolder& folder, const Bytes& file) {
+    cli::write_file(folder / "in.acm", std::string(file.begin(), file.end()));
+    AcmSource source((folder / "in.acm").c_str());
+    EXPECT_TRUE(source.open(false));
+    Samples samples(static_cast<std::size_t>(source.total_samples));
+    Samples chunk(65536);
+    for (std::size_t at = 0; at < samples.size(); at += chunk.size()) {
+        (void)source.read(chunk.data(), 65536);
+        std::copy_n(chunk.begin(), std::min(chunk.size(), samples.size() - at),
+                    samples.begin() + static_cast<long>(at));
+    }
+    return samples;
+}
+
+TEST(VelloxApi, DecoderHandsOutTheProgramsSamples) {
+    cli::ScratchFolder folder;
+    vellox_settings settings;
+    vellox_settings_init(&settings);
+    settings.levels = 5;
+    settings.subblocks = 40;  // 1280 values a block
+    const Samples samples = cli::noise(150000, 9000, 17);
+    const Bytes intact = encode(settings, samples, 65536);
+
+    // Damage: garbage in the middle (undecodable blocks, a stream out of step) and a cut end.
+    Bytes damaged = intact;
+    for (std::size_t i = 0; i < 100; ++i) damaged[damaged.size() / 2 + i] = 0xFF;
+    Bytes cut(intact.begin(), intact.begin() + static_cast<long>(intact.size() * 2 / 3));
+
+    for (const Bytes* file : std::initializer_list<const Bytes*>{&intact, &damaged, &cut}) {
+        const Samples expected = program_input(folder, *file);
+        std::uint64_t lost_whole = 0;
+        std::uint64_t lost_pieces = 0;
+        EXPECT_EQ(decode(*file, 65536, &lost_whole), expected);
+        EXPECT_EQ(decode(*file, 1001, &lost_pieces), expected);
+        EXPECT_EQ(lost_whole, lost_pieces);
+        if (file == &intact) {
+            EXPECT_EQ(lost_whole, 0U);
+        } else {
+            EXPECT_GT(lost_whole, 0U);
+        }
+        // A cut file loses the blocks whose first bit is past its end: about a third.
+        if (file == &cut) {
+            EXPECT_LT(lost_whole, samples.size() / 3 + 1280);
+        }
+    }
+}
+
+TEST(VelloxApi, DecoderReadsThroughACallback) {
+    vellox_settings settings;
+    vellox_settings_init(&settings);
+    const Samples samples = cli::sine(30000, 20000, 101.0);
+    const Bytes file = encode(settings, samples, 4096);
+    struct Reader {
+        const Bytes* file;
+        std::size_t at;
+        bool fail;
+    };
+    const auto read = [](void* user, unsigned char* bytes, std::size_t size, std::size_t* got) {
+        auto* reader = static_cast<Reader*>(user);
+        if (reader->fail && reader->at > 100) return 1;
+        // A few bytes at a time, as a pipe gives them.
+        const std::size_t n = std::min({size, reader->file->size() - reader->at, std::size_t{7}});
+        std::memcpy(bytes, reader->file->data() + reader->at, n);
+        reader->at += n;
+        *got = n;
+        return 0;
+    };
+    // A read function may give fewer bytes than asked: the decoder asks again until a read
+    // gives none.
+    Reader reader{&file, 0, false};
+    vellox_decoder* decoder = nullptr;
+    ASSERT_EQ(vellox_decoder_open_callback(read, &reader, &decoder), VELLOX_OK);
+    EXPECT_EQ(vellox_decoder_sample_count(decoder), 30000U);
+    EXPECT_EQ(vellox_decoder_levels(decoder), 7);
+    EXPECT_EQ(vellox_decoder_subblocks(decoder), 16);
+    Samples got_samples(30000);
+    std::size_t got = 0;
+    EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 30000, &got), VELLOX_OK);
+    EXPECT_EQ(got, 30000U);
+    EXPECT_EQ(got_samples, decode(file, 65536));
+    vellox_decoder_destroy(decoder);
+
+    Reader failing{&file, 0, true};
+    ASSERT_EQ(vellox_decoder_open_callback(read, &failing, &decoder), VELLOX_OK);
+    EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 30000, &got), VELLOX_ERROR_READ);
+    EXPECT_EQ(got, 30000U);
+    EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 10, &got), VELLOX_ERROR_READ);
+    vellox_decoder_destroy(decoder);
+}
+
+TEST(VelloxApi, EveryMisuseGetsItsStatus) {
+    vellox_settings good;
+    vellox_settings_init(&good);
+    Bytes file;
+    vellox_encoder* encoder = reinterpret_cast<vellox_encoder*>(&file);  // must be reset
+    EXPECT_EQ(vellox_encoder_create(nullptr, 10, append, &file, &encoder), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(encoder, nullptr);
+    EXPECT_EQ(vellox_encoder_create(&good, 10, nullptr, &file, &encoder), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_encoder_create(&good, 10, append, &file, nullptr), VELLOX_ERROR_ARGUMENT);
+
+    struct Bad {
+        void (*change)(vellox_settings&);
+        vellox_status status;
+    };
+    static const double nan_tap[] = {1.0, __builtin_nan("")};
+    const Bad bad[] = {
+        {[](vellox_settings& s) { s.levels = -1; }, VELLOX_ERROR_LEVELS},
+        {[](vellox_settings& s) { s.levels = 16; }, VELLOX_ERROR_LEVELS},
+        {[](vellox_settings& s) { s.subblocks = 0; }, VELLOX_ERROR_SUBBLOCKS},
+        {[](vellox_settings& s) { s.subblocks = 4096; }, VELLOX_ERROR_SUBBLOCKS},
+        {[](vellox_settings& s) { s.filter = 'X'; }, VELLOX_ERROR_FILTER},
+        {[](vellox_settings& s) { s.filter_length = 2; }, VELLOX_ERROR_FILTER_LENGTH},
+        {[](vellox_settings& s) { s.filter_length = 807; }, VELLOX_ERROR_FILTER_LENGTH},
+        {[](vellox_settings& s) { s.filter = 'O', s.filter_length = 403; },
+         VELLOX_ERROR_FILTER_LENGTH},
+        {[](vellox_settings& s) { s.filter = 'C'; }, VELLOX_ERROR_TAPS},
+        {[](vellox_settings& s) { s.filter = 'C', s.taps = nan_tap, s.tap_count = 2; },
+         VELLOX_ERROR_TAPS},
+        {[](vellox_settings& s) { s.filter = 'C', s.taps = nan_tap, s.tap_count = 0; },
+         VELLOX_ERROR_TAPS},
+        {[](vellox_settings& s) { s.percents = 1.0; }, VELLOX_ERROR_PERCENTS},
+        {[](vellox_settings& s) { s.percents = 100.5; }, VELLOX_ERROR_PERCENTS},
+        {[](vellox_settings& s) { s.percents = __builtin_nan(""); }, VELLOX_ERROR_PERCENTS},
+    };
+    for (const Bad& b : bad) {
+        vellox_settings settings = good;
+        b.change(settings);
+        EXPECT_EQ(vellox_encoder_create(&settings, 10, append, &file, &encoder), b.status)
+            << vellox_status_text(b.status);
+        EXPECT_EQ(encoder, nullptr);
+    }
+    EXPECT_EQ(vellox_encoder_create(&good, 0x80000000u, append, &file, &encoder),
+              VELLOX_ERROR_SAMPLE_COUNT);
+    EXPECT_TRUE(file.empty());  // nothing written by any refused create
+
+    // Too many samples are refused whole; too few cannot finish; after finish, nothing goes.
+    ASSERT_EQ(vellox_encoder_create(&good, 10, append, &file, &encoder), VELLOX_OK);
+    const Samples samples(11, 100);
+    EXPECT_EQ(vellox_encoder_feed(nullptr, samples.data(), 1), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_encoder_feed(encoder, nullptr, 1), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_encoder_feed(encoder, nullptr, 0), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_feed(encoder, samples.data(), 11), VELLOX_ERROR_TOO_MANY_SAMPLES);
+    EXPECT_EQ(vellox_encoder_feed(encoder, samples.data(), 9), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_feed(encoder, samples.data(), 2), VELLOX_ERROR_TOO_MANY_SAMPLES);
+    EXPECT_EQ(vellox_encoder_finish(encoder, nullptr), VELLOX_ERROR_TOO_FEW_SAMPLES);
+    EXPECT_EQ(file.size(), 14U);  // the header only
+    EXPECT_EQ(vellox_encoder_feed(encoder, samples.data(), 1), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_finish(encoder, nullptr), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_feed(encoder, samples.data(), 0), VELLOX_ERROR_STATE);
+    EXPECT_EQ(vellox_encoder_finish(encoder, nullptr), VELLOX_ERROR_STATE);
+    EXPECT_EQ(vellox_encoder_finish(nullptr, nullptr), VELLOX_ERROR_ARGUMENT);
+    vellox_encoder_destroy(encoder);
+    vellox_encoder_destroy(nullptr);
+
+    // A write function that fails: at the header, or later; every call after it is refused.
+    struct Failing {
+        std::size_t taken;  // bytes taken so far
+        std::size_t limit;  // bytes it takes in all
+    };
+    const auto failing = [](void* user, const unsigned char*, std::size_t size) {
+        auto* f = static_cast<Failing*>(user);
+        if (f->taken + size > f->limit) return 1;
+        f->taken += size;
+        return 0;
+    };
+    Failing none{0, 0};
+    EXPECT_EQ(vellox_encoder_create(&good, 10, failing, &none, &encoder), VELLOX_ERROR_WRITE);
+    EXPECT_EQ(encoder, nullptr);
+    const Samples noise = cli::noise(300000, 30000, 1);
+    Failing header_only{0, 14};
+    ASSERT_EQ(vellox_encoder_create(&good, 300000, failing, &header_only, &encoder), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_feed(encoder, noise.data(), noise.size()), VELLOX_ERROR_WRITE);
+    EXPECT_EQ(vellox_encoder_feed(encoder, noise.data(), 0), VELLOX_ERROR_STATE);
+    EXPECT_EQ(vellox_encoder_finish(encoder, nullptr), VELLOX_ERROR_STATE);
+    vellox_encoder_destroy(encoder);
+    Failing at_the_end{0, 14};
+    ASSERT_EQ(vellox_encoder_create(&good, 100, failing, &at_the_end, &encoder), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_feed(encoder, noise.data(), 100), VELLOX_OK);
+    EXPECT_EQ(vellox_encoder_finish(encoder, nullptr), VELLOX_ERROR_WRITE);
+    vellox_encoder_destroy(encoder);
+
+    // Decoders: arguments, and what is no ACM stream.
+    vellox_decoder* decoder = nullptr;
+    EXPECT_EQ(vellox_decoder_open_memory(nullptr, 10, &decoder), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_decoder_open_memory(file.data(), file.size(), nullptr), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_decoder_open_callback(nullptr, nullptr, &decoder), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_decoder_open_memory(file.data(), 13, &decoder), VELLOX_ERROR_NOT_ACM);
+    EXPECT_EQ(decoder, nullptr);
+    Bytes wrong = file;
+    wrong[0] ^= 1;
+    EXPECT_EQ(vellox_decoder_open_memory(wrong.data(), wrong.size(), &decoder),
+              VELLOX_ERROR_NOT_ACM);
+    Bytes no_rows = file;
+    no_rows[12] &= 0x0F;
+    no_rows[13] = 0;
+    EXPECT_EQ(vellox_decoder_open_memory(no_rows.data(), no_rows.size(), &decoder),
+              VELLOX_ERROR_NOT_ACM);
+    Bytes too_long = file;
+    too_long[7] = 0x80;
+    EXPECT_EQ(vellox_decoder_open_memory(too_long.data(), too_long.size(), &decoder),
+              VELLOX_ERROR_SAMPLE_COUNT);
+    ASSERT_EQ(vellox_decoder_open_memory(file.data(), file.size(), &decoder), VELLOX_OK);
+    std::size_t got = 1;
+    EXPECT_EQ(vellox_decoder_read(decoder, nullptr, 5, &got), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(got, 0U);
+    EXPECT_EQ(vellox_decoder_read(nullptr, nullptr, 0, nullptr), VELLOX_ERROR_ARGUMENT);
+    vellox_decoder_destroy(decoder);
+    vellox_decoder_destroy(nullptr);
+    EXPECT_EQ(vellox_decoder_sample_count(nullptr), 0U);
+    EXPECT_EQ(vellox_decoder_samples_not_decoded(nullptr), 0U);
+
+    // Every status has its own text.
+    for (int s = VELLOX_OK; s <= VELLOX_ERROR_STATE; ++s) {
+        for (int t = VELLOX_OK; t < s; ++t) {
+            EXPECT_STRNE(vellox_status_text(static_cast<vellox_status>(s)),
+                         vellox_status_text(static_cast<vellox_status>(t)));
+        }
+    }
+}
+
+TEST(VelloxApi, VersionAndHeaderAsC) {
+    EXPECT_EQ(std::string(vellox_version()), std::to_string(VELLOX_VERSION_MAJOR) + "." +
+                                                 std::to_string(VELLOX_VERSION_MINOR) + "." +
+                                                 std::to_string(VELLOX_VERSION_PATCH));
+    EXPECT_EQ(vellox_c99_round_trip(), 0);
+}
+
+}  // namespace
+}  // namespace vellox
