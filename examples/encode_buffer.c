@@ -9,7 +9,8 @@ static int write_to_file(void* file, const unsigned char* bytes, size_t size) {
 
 int main(void) {
     static int16_t samples[22050];
-    for (int i = 0; i < 22050; ++i) samples[i] = (int16_t)(8000 * sin(i * 2 * 3.14159265 * 440 / 22050));
+    for (int i = 0; i < 22050; ++i)
+        samples[i] = (int16_t)(8000 * sin(i * 2 * 3.14159265 * 440 / 22050));
 
     vellox_settings settings;
     vellox_settings_init(&settings); /* levels 7, subblocks 16, half the input's size */
