@@ -156,9 +156,10 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
                     static_cast<long>(clips.extreme()));
         std::fputs(message_text(Message::fade_out), stdout);
     }
-    const std::int64_t failed = context.source->failed_blocks();
-    if (failed > 0) {
-        std::fprintf(stderr, message_text(Message::undecoded_blocks), static_cast<long>(failed));
+    const std::int64_t lost = context.source->samples_not_decoded();
+    if (lost > 0) {
+        std::fprintf(stderr, message_text(Message::damaged_input), static_cast<long>(lost),
+                     static_cast<long>(context.samples));
     }
 }
 

@@ -27,7 +27,7 @@ constexpr const char* texts[] = {
     "'percents' parameter (-q) should be between 1 and 100.\n",
     "Warning: %ld coefficients were truncated. Max. truncated value: %ld\n",
     "Fade out your signal to fit into [-32768;+32767] interval.\n",
-    "Warning: %ld blocks of the input could not be decoded\n",
+    "Warning: damaged input: %ld of %ld samples could not be decoded\n",
     "Something went wrong: left_to_pack=%ld\n",
 };
 static_assert(sizeof texts / sizeof texts[0] == static_cast<std::size_t>(Message::left_to_pack) + 1,

@@ -22,7 +22,7 @@ enum class Message {
     percents_range,
     clipped_coefficients,  // format: count, extreme value
     fade_out,              // follows clipped_coefficients
-    undecoded_blocks,      // format: count
+    damaged_input,         // format: samples not decoded, the sample count
     left_to_pack,          // format: count
 };
 

@@ -27,10 +27,12 @@ public:
     // values before the end of the stream.
     std::int32_t read(std::int16_t* buffer, std::int32_t count) override;
 
-    std::int64_t failed_blocks() const override;
+    // Blocks that could not be unpacked so far.
+    std::int64_t failed_blocks() const;
 
-    // Of the first total_samples values handed out, those that were not decoded from the file.
-    std::int64_t samples_not_decoded() const;
+    // Samples of blocks that could not be unpacked, and of blocks missing because the file
+    // ends before their first bit.
+    std::int64_t samples_not_decoded() const override;
 
 private:
     FileByteSource bytes;  // the file, read by the decoder

@@ -38,8 +38,9 @@ public:
     // One sample through read, or 0 when none was read.
     std::int16_t read_sample();
 
-    // Blocks of the input that could not be decoded so far (only ACM input has blocks).
-    virtual std::int64_t failed_blocks() const { return 0; }
+    // Of the first total_samples values handed out so far, those that could not be decoded
+    // from the file (only ACM input can lose any).
+    virtual std::int64_t samples_not_decoded() const { return 0; }
 
     // errno of the first failed read of the file, 0 when every read went well.
     int read_error() const { return read_errno; }

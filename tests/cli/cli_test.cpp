@@ -242,7 +242,7 @@ TEST(Cli, EveryLengthAndLevelPacksExactlyTheBlocksItNeeds) {
     }
 }
 
-TEST(Cli, UndecodableBlocksAreCountedInAWarning) {
+TEST(Cli, DamagedAcmInputIsCountedInAWarning) {
     ScratchFolder folder;
     // levels 0, one row, two samples: the first block's only column has method code 25.
     std::string acm =
@@ -253,7 +253,17 @@ TEST(Cli, UndecodableBlocksAreCountedInAWarning) {
     const RunResult r = run_vellox({folder / "bad.acm", folder / "out.acm"}, folder);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.out.find("Input type: ACM\t2 samples\n"), std::string::npos);
-    EXPECT_EQ(r.err, "Warning: 1 blocks of the input could not be decoded\n");
+    EXPECT_EQ(r.err, "Warning: damaged input: 2 of 2 samples could not be decoded\n");
+
+    // A file cut to its header: every block is missing.
+    write_file(folder / "in.raw", raw16(noise(5000, 9000, 3)));
+    ASSERT_EQ(run_vellox({folder / "in.raw", folder / "whole.acm"}, folder).exit_code, 0);
+    write_file(folder / "cut.acm", read_file(folder / "whole.acm").substr(0, 14));
+    const RunResult cut = run_vellox({folder / "cut.acm", folder / "out.acm"}, folder);
+    EXPECT_EQ(cut.exit_code, 0);
+    EXPECT_EQ(cut.err, "Warning: damaged input: 5000 of 5000 samples could not be decoded\n");
+    const RunResult whole = run_vellox({folder / "whole.acm", folder / "out.acm"}, folder);
+    EXPECT_EQ(whole.err, "");
 }
 
 }  // namespace

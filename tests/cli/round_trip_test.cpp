@@ -27,7 +27,7 @@ std::vector<std::int16_t> decode(const std::string& path) {
     }
     std::int16_t past_end[5] = {1, 1, 1, 1, 1};
     EXPECT_EQ(source->read(past_end, 5), 0);
-    EXPECT_EQ(source->failed_blocks(), 0);
+    EXPECT_EQ(source->samples_not_decoded(), 0);
     return samples;
 }
 
