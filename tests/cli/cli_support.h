@@ -125,6 +125,7 @@ struct RunOptions {
     std::string executable = VELLOX_EXECUTABLE;  // the program to run
     std::vector<std::string> environment;        // NAME=value settings added for the child
     std::optional<uid_t> user;                   // run as this user (and group), from root
+    std::optional<mode_t> umask;                 // the child's file mode creation mask
 };
 
 struct RunResult {
@@ -163,6 +164,7 @@ public:
                                  setuid(*options.user) != 0)) {
                 _exit(126);
             }
+            if (options.umask) ::umask(*options.umask);
             for (const std::string& setting : options.environment) {
                 const std::size_t equals = setting.find('=');
                 setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
