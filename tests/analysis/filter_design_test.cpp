@@ -183,14 +183,31 @@ TEST(FcDesign, BadFilesPrintTheirMessage) {
 TEST(FcDesign, UnusableCountsFailWithoutMessage) {
     // Counts beyond the limit fail before any value is read: the files hold too few values,
     // so reading would have printed "Bad numeric format in file".
-    for (const char* text :
-         {"0 1 2", "-3 1 2 3", "-2147483648", "2000000000", "99999999999", "1048577 1"}) {
+    // A count below -2^31 must not wrap into the range: -4294967295 is 1 modulo 2^32.
+    for (const char* text : {"0 1 2", "-3 1 2 3", "-2147483648", "-4294967295 1", "2000000000",
+                             "99999999999", "1048577 1"}) {
         TempFile file(text);
         FcFilterBank bank(7, file.path.c_str());
         bool ok = true;
         EXPECT_EQ(fc_init_errors(bank, &ok), "") << "file text: \"" << text << "\"";
         EXPECT_FALSE(ok);
     }
+}
+
+TEST(FcDesign, TheLargestTapCountIsAccepted) {
+    static_assert(max_filter_length == 1048576, "the refused count above is the next one");
+    std::string text = std::to_string(max_filter_length);
+    text.reserve(text.size() + 2 * static_cast<std::size_t>(max_filter_length));
+    for (std::int32_t i = 0; i < max_filter_length; ++i) text += " 1";
+    TempFile file(text);
+    FcFilterBank bank(0, file.path.c_str());
+    bool ok = false;
+    EXPECT_EQ(fc_init_errors(bank, &ok), "");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(bank.full_filter_length(), 2 * max_filter_length - 1);
+    // The computed designs take the same limit.
+    FdFilterBank longest(0, max_filter_length);
+    EXPECT_TRUE(longest.init());
 }
 
 TEST(FilterReport, PrintsHalfFiltersAndDcGains) {
