@@ -4,8 +4,12 @@
 #include "acm/bit_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -13,6 +17,7 @@
 
 #include "acm/byte_stream.h"
 #include "common/test_files.h"
+#include "frontend/file_byte_sink.h"
 
 namespace vellox {
 namespace {
@@ -297,6 +302,65 @@ TEST(BitWriter, FailedWriteIsStickyAndCountsWhatTheSinkTook) {
         EXPECT_EQ(writer.bytes_written(), static_cast<std::int64_t>(limit));
         EXPECT_EQ(sink.total, limit);
     }
+}
+
+// A file size limit for this process while the object lives, with SIGXFSZ ignored so that a
+// write past the limit fails with EFBIG instead of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous);
+        previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{std::min(bytes, previous.rlim_max), previous.rlim_max};
+        set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previous_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool set = false;
+
+private:
+    rlimit previous{};
+    void (*previous_handler)(int) = SIG_DFL;
+};
+
+TEST(BitWriter, ByteCountAfterAFailedWriteIsWhatTheFileTook) {
+    // The limit cuts the first buffer hand-over short: the file takes part of it, then the
+    // write fails. The count must be what the file holds, however much more was put.
+    constexpr rlim_t limit = 10000;
+    const test::TextFile scratch("");
+    std::int64_t counted = -1;
+    int error = 0;
+    {
+        const FileSizeLimit size_limit(limit);
+        ASSERT_TRUE(size_limit.set);
+        std::FILE* file = std::fopen(scratch.path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        {
+            FileByteSink sink;  // the program's sink: the output file
+            sink.attach(file);
+            BitWriter writer(sink);
+            ASSERT_TRUE(writer.init());
+            for (std::int64_t i = 0; i < BitWriter::buffer_size / 2 + 1; ++i) {
+                writer.put_bits(0x87654321, 32);
+            }
+            writer.finish_bits();
+            EXPECT_TRUE(writer.write_failed());
+            counted = writer.bytes_written();
+            error = sink.error();
+        }
+        std::clearerr(file);
+        std::fclose(file);
+    }
+    EXPECT_EQ(error, EFBIG);
+    struct stat status {};
+    ASSERT_EQ(stat(scratch.path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_size, static_cast<off_t>(limit));
+    EXPECT_EQ(counted, static_cast<std::int64_t>(status.st_size));
 }
 
 }  // namespace

@@ -350,6 +350,30 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
     }
 }
 
+TEST(AnalysisFilterBank, GainJustPastTheRangeIsChecked) {
+    // One tap of 100000: gain x 32768 lies between 2^31 and 2^32, so full-scale sums leave
+    // the 32-bit range and must saturate although they stay below 2^32.
+    const double tap = 100000;
+    std::vector<std::int16_t> samples = constant(9000, 32767);
+    samples.resize(18000, -32768);
+    const std::vector<std::int16_t> mixed = mixed_signal(20000, 21);
+    samples.insert(samples.end(), mixed.begin(), mixed.end());
+    for (const std::int32_t levels : {1, 2}) {
+        FcFilterBank reference_bank(levels, &tap, 1);
+        ASSERT_TRUE(reference_bank.init());
+        const std::vector<std::int32_t> expected =
+            ReferenceBank(reference_bank, levels).run(samples);
+        ASSERT_EQ(expected[100], INT32_MAX);  // the sums saturate
+        for (const FilterPath path : runnable_paths()) {
+            FcFilterBank bank(levels, &tap, 1);
+            ASSERT_TRUE(bank.set_filter_path(path));
+            ASSERT_TRUE(bank.init());
+            EXPECT_EQ(run_chunked(bank, samples, {65536, 4096, 777}), expected)
+                << "levels " << levels << ", " << path_name(path);
+        }
+    }
+}
+
 TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
     // 0 x inf is NaN, so zero values must leave their terms out, as the ring does.
     const Taps infinite = {2, infinity, 0.5};

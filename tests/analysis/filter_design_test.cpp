@@ -143,6 +143,19 @@ TEST(FcDesign, OneAndTwoTapsHaveNoSignPattern) {
     EXPECT_EQ(taps_of(pair->high_pass_taps(), 3), (std::vector<double>{-0.3, 1.5, -0.3}));
 }
 
+TEST(FcDesign, TheLargestTapCountIsAccepted) {
+    static_assert(max_filter_length == 1048576, "the file reader's tests refuse the next count");
+    const std::vector<double> taps(static_cast<std::size_t>(max_filter_length), 1.0);
+    FcFilterBank bank(0, taps.data(), max_filter_length);
+    EXPECT_TRUE(bank.init());
+    EXPECT_EQ(bank.full_filter_length(), 2 * max_filter_length - 1);
+    FcFilterBank too_long(0, taps.data(), max_filter_length + 1);
+    EXPECT_FALSE(too_long.init());
+    // The computed designs take the same limit.
+    FdFilterBank longest(0, max_filter_length);
+    EXPECT_TRUE(longest.init());
+}
+
 TEST(FilterReport, PrintsHalfFiltersAndDcGains) {
     EXPECT_EQ(report_stream, nullptr);
     FdFilterBank bank(1, 3);

@@ -92,10 +92,17 @@ class ScratchFolder {
 public:
     ScratchFolder() {
         char pattern[] = "/tmp/vellox-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path_ = made != nullptr ? made : "/tmp";
+        made_ = mkdtemp(pattern) != nullptr;
+        if (made_) {
+            path_ = pattern;
+        } else {
+            // A folder that does not exist: the test fails, and no shared folder is removed.
+            std::perror("mkdtemp");
+            path_ = "/nonexistent/vellox-test";
+        }
     }
     ~ScratchFolder() {
+        if (!made_) return;
         const std::string command =
             "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
         if (std::system(command.c_str()) != 0) std::perror("rm");
@@ -108,6 +115,7 @@ public:
 
 private:
     std::string path_;
+    bool made_ = false;  // path_ is a folder of our own
 };
 
 struct RunOptions {
@@ -117,6 +125,7 @@ struct RunOptions {
     std::string executable = VELLOX_EXECUTABLE;  // the program to run
     std::vector<std::string> environment;        // NAME=value settings added for the child
     std::optional<uid_t> user;                   // run as this user (and group), from root
+    std::optional<mode_t> umask;                 // the child's file mode creation mask
 };
 
 struct RunResult {
@@ -155,6 +164,7 @@ public:
                                  setuid(*options.user) != 0)) {
                 _exit(126);
             }
+            if (options.umask) ::umask(*options.umask);
             for (const std::string& setting : options.environment) {
                 const std::size_t equals = setting.find('=');
                 setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,64 @@ TEST(Cli, EmptyInputGivesAHeaderOnlyFileAndRateZero) {
     EXPECT_NE(r.out.find("Output file size: 14\n"
                          "Compression rate:  0.000 bits per sample (  0.00% of original file)\n"),
               std::string::npos);
+}
+
+TEST(Cli, EightBitInputIsReportedAgainstEightBitsPerSample) {
+    ScratchFolder folder;
+    // 120 samples of silence (unsigned 128) give one block and a 15-byte file: 1 bit per
+    // input sample, an eighth of the 8-bit input.
+    write_file(folder / "in.raw", std::string(120, '\x80'));
+    const RunResult r = run_vellox({"-8", folder / "in.raw", folder / "out.acm"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(folder / "out.acm").size(), 15u);
+    EXPECT_EQ(r.out, std::string(banner) +
+                         "Input type: RAW8\t120 samples\n##\nOutput file size: 15\n"
+                         "Compression rate:  1.000 bits per sample ( 12.50% of original file)\n");
+}
+
+TEST(Cli, ClippingWarningCountsOnlyValuesPastTheBounds) {
+    ScratchFolder folder;
+    // One level with the single tap 1.25 makes each coefficient 1.25 x a sample, truncated
+    // toward zero: 26214 -> 32767 and -26215 -> -32768 fit, 26215 -> 32768, -26216 -> -32770,
+    // -32768 -> -40960 and 32767 -> 40958 do not. All share a block, so the bounds are
+    // checked value by value.
+    write_file(folder / "taps.txt", "1 1.25");
+    const std::vector<std::int16_t> samples = {26214, -26215, 26215, -26216, -32768,
+                                               26214, -26215, 32767, 0,      5};
+    write_file(folder / "in.raw", raw16(samples));
+    const RunResult r = run_vellox(
+        {folder / "in.raw", folder / "out.acm", "-l", "1", "-fc", folder / "taps.txt"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string report =
+        "Warning: 4 coefficients were truncated. Max. truncated value: -40960\n"
+        "Fade out your signal to fit into [-32768;+32767] interval.\n";
+    ASSERT_GE(r.out.size(), report.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - report.size()), report);
+
+    // The largest value past the bounds may be a positive one.
+    write_file(folder / "in.raw", raw16({26214, -26215, 26214, -26215, 26215, 32767, -26216}));
+    const RunResult positive = run_vellox(
+        {folder / "in.raw", folder / "out.acm", "-l", "1", "-fc", folder / "taps.txt"}, folder);
+    ASSERT_EQ(positive.exit_code, 0) << positive.err;
+    EXPECT_NE(positive.out.find("Warning: 3 coefficients were truncated. Max. truncated value: "
+                                "40958\n"),
+              std::string::npos)
+        << positive.out;
+}
+
+TEST(Cli, NewOutputFileGetsTheModeTheUmaskLeaves) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(sine(3000, 8000, 50)));
+    for (const mode_t mask : {mode_t{027}, mode_t{0}, mode_t{0277}}) {
+        RunOptions options;
+        options.umask = mask;
+        const std::string name = "new" + std::to_string(mask) + ".acm";
+        const RunResult r = run_vellox({folder / "in.raw", folder / name}, folder, options);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        struct stat status {};
+        ASSERT_EQ(stat((folder / name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0666u & ~mask) << "umask " << mask;
+    }
 }
 
 TEST(Cli, AFailedRunLeavesAnExistingTargetAsItWas) {

@@ -3,27 +3,37 @@
 // an open stream.
 
 #include <gtest/gtest.h>
+#include <unistd.h>  // write, close
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>  // mkstemp
 #include <string>
 #include <vector>
 
 namespace vellox::test {
 
-// A text file in the test's temporary directory, removed at the end of the test.
+// A text file in the test's temporary directory, removed at the end of the test. Its name is
+// made unique by mkstemp: test processes run side by side and share that directory.
 class TextFile {
 public:
     explicit TextFile(const std::string& text) {
-        static int serial = 0;
-        path = testing::TempDir() + "vellox_text_" + std::to_string(++serial) + ".txt";
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        if (file != nullptr) {
-            std::fputs(text.c_str(), file);
-            std::fclose(file);
+        path = testing::TempDir() + "vellox_text_XXXXXX";
+        const int descriptor = mkstemp(path.data());
+        if (descriptor < 0) {
+            ADD_FAILURE() << "cannot create a file like " << path;
+            path.clear();
+            return;
         }
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(descriptor, text.data() + done, text.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(descriptor);
     }
-    ~TextFile() { std::remove(path.c_str()); }
+    ~TextFile() { ::unlink(path.c_str()); }
     TextFile(const TextFile&) = delete;
     TextFile& operator=(const TextFile&) = delete;
 

@@ -36,6 +36,18 @@ TEST(FilterFile, ReadsMagnitudesInFormattedInputNotation) {
     EXPECT_EQ(taps, (std::vector<double>{0.3, 1.5, 5}));
 }
 
+TEST(FilterFile, TheLargestTapCountIsRead) {
+    std::string text = "1048576";
+    text.reserve(text.size() + 2 * 1048576);
+    for (std::int32_t i = 0; i < 1048576; ++i) text += " 1";
+    TempFile file(text);
+    FilterFileResult result = FilterFileResult::bad_count;
+    std::vector<double> taps;
+    EXPECT_EQ(read_errors(file.path, &result, &taps), "");
+    EXPECT_EQ(result, FilterFileResult::ok);
+    EXPECT_EQ(taps.size(), 1048576U);
+}
+
 TEST(FilterFile, BadFilesPrintTheirMessage) {
     struct Case {
         const char* text;
@@ -70,8 +82,9 @@ TEST(FilterFile, BadFilesPrintTheirMessage) {
 TEST(FilterFile, UnusableCountsFailWithoutMessage) {
     // Counts beyond the limit fail before any value is read: the files hold too few values,
     // so reading would have printed "Bad numeric format in file".
-    for (const char* text :
-         {"0 1 2", "-3 1 2 3", "-2147483648", "2000000000", "99999999999", "1048577 1"}) {
+    // A count below -2^31 must not wrap into the range: -4294967295 is 1 modulo 2^32.
+    for (const char* text : {"0 1 2", "-3 1 2 3", "-2147483648", "-4294967295 1", "2000000000",
+                             "99999999999", "1048577 1"}) {
         TempFile file(text);
         FilterFileResult result = FilterFileResult::ok;
         EXPECT_EQ(read_errors(file.path, &result), "") << "file text: \"" << text << "\"";
