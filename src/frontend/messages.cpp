@@ -29,8 +29,15 @@ constexpr const char* texts[] = {
     "Fade out your signal to fit into [-32768;+32767] interval.\n",
     "Warning: damaged input: %ld of %ld samples could not be decoded\n",
     "Something went wrong: left_to_pack=%ld\n",
+    "'channels' parameter (-c) should be between 1 and 16.\n",
+    "'rate' parameter (-r) should be between 1 and 1000000.\n",
+    "Cannot open original file.\n",
+    "Input and output are the same file",
+    "Last frame completed with %ld zero samples\n",
+    "Sample counts differ: %ld in the original, %ld decoded\n",
 };
-static_assert(sizeof texts / sizeof texts[0] == static_cast<std::size_t>(Message::left_to_pack) + 1,
+static_assert(sizeof texts / sizeof texts[0] ==
+                  static_cast<std::size_t>(Message::sample_counts_differ) + 1,
               "one text for every message");
 
 }  // namespace

@@ -24,6 +24,12 @@ enum class Message {
     fade_out,              // follows clipped_coefficients
     damaged_input,         // format: samples not decoded, the sample count
     left_to_pack,          // format: count
+    channels_range,        // velloxdec "-c"
+    rate_range,            // velloxdec "-r"
+    cannot_open_original,  // velloxdec's line after a "--compare" file that cannot be opened
+    same_file,             // an output that would replace an input
+    frame_completed,       // format: zero samples that complete the WAV file's last frame
+    sample_counts_differ,  // format: the original's sample count, the decoded one
 };
 
 // The text of message: a plain line, or a printf format where the comment above says so.

@@ -1,0 +1,18 @@
+#pragma once
+// Where a program's console lines go: standard output, unless the run writes its data there,
+// so that no banner, progress mark or report ever ends up inside the data.
+
+#include <cstdio>  // std::FILE
+
+namespace vellox {
+
+// True when name is "-" or names the file that standard output is (the same device and inode:
+// "/dev/stdout", or the very file standard output was redirected to).
+[[nodiscard]] bool names_standard_output(const char* name);
+
+// The stream for the console lines of a run whose output file is output_name (null when there
+// is none, or not yet known): standard error when that output is standard output, standard
+// output otherwise.
+[[nodiscard]] std::FILE* console_stream(const char* output_name);
+
+}  // namespace vellox

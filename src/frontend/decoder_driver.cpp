@@ -1,0 +1,364 @@
+// velloxdec's driver: set-up in a fixed order (input, original, output), one pass of decoding,
+// the report, and the tear-down.
+
+#include "frontend/decoder_driver.h"
+
+#include <sys/stat.h>  // stat, fstat
+
+#include <algorithm>  // std::fill, std::min
+#include <cerrno>     // errno, EIO
+#include <csignal>    // std::signal, SIGXFSZ
+#include <cstring>    // std::strcmp
+#include <memory>     // std::unique_ptr
+
+#include "common/alloc.h"
+#include "frontend/console.h"
+#include "frontend/decoder_settings.h"
+#include "frontend/errors.h"
+#include "frontend/file_byte_sink.h"
+#include "frontend/messages.h"
+#include "frontend/output_file.h"
+#include "frontend/quality_compare.h"
+#include "sources/sound_source.h"
+
+namespace vellox {
+
+namespace {
+
+constexpr int exit_success = 0;
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+
+// Zeros that complete the last frame: fewer than the largest channel count.
+constexpr std::int16_t padding_zeros[16] = {};
+
+// The ACM input as the decoder reads it: a file, or standard input for "-".
+struct InputFile {
+    InputFile() = default;
+    ~InputFile() {
+        if (owned) std::fclose(file);
+    }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    std::FILE* file = nullptr;  // owned when owned is set
+    bool owned = false;         // false for standard input
+    int error_number = 0;       // errno of the first failed read, 0 when none failed
+};
+
+// The decoder's read function over an InputFile.
+int read_input(void* user, unsigned char* bytes, std::size_t size, std::size_t* got) {
+    InputFile& input = *static_cast<InputFile*>(user);
+    errno = 0;
+    *got = std::fread(bytes, 1, size, input.file);
+    if (*got < size && std::ferror(input.file) != 0) {
+        if (input.error_number == 0) input.error_number = errno != 0 ? errno : EIO;
+        return 1;
+    }
+    return 0;
+}
+
+struct DecoderDestroyer {
+    void operator()(vellox_decoder* decoder) const { vellox_decoder_destroy(decoder); }
+};
+
+struct DecoderContext {
+    DecoderSettings settings;
+    std::FILE* console = stdout;  // borrowed: where the console lines go
+    InputFile input;
+    std::unique_ptr<vellox_decoder, DecoderDestroyer> decoder;  // reads from input
+    std::unique_ptr<SoundSource> original;                      // "--compare"
+    QualityMeter meter;
+    OutputFile output;        // a named WAV file
+    FileByteSink sink;        // the WAV file's bytes: output's stream or standard output
+    bool to_stdout = false;   // the WAV file goes to standard output ("-")
+    bool writes_wav = false;  // a WAV file is written
+};
+
+void print_message(Message message) { print_error(message_text(message), nullptr); }
+
+bool open_input(DecoderContext& context) {
+    const char* name = context.settings.acm_file_name;
+    InputFile& input = context.input;
+    if (std::strcmp(name, "-") == 0) {
+        input.file = stdin;
+    } else {
+        input.file = std::fopen(name, "rb");
+        if (input.file == nullptr) {
+            print_system_error(name);
+            return false;
+        }
+        input.owned = true;
+    }
+    vellox_decoder* decoder = nullptr;
+    const vellox_status status = vellox_decoder_open_callback(read_input, &input, &decoder);
+    context.decoder.reset(decoder);
+    switch (status) {
+        case VELLOX_OK:
+            return true;
+        case VELLOX_ERROR_READ:
+            errno = input.error_number;
+            print_system_error(name);
+            return false;
+        case VELLOX_ERROR_SAMPLE_COUNT:
+            print_error(message_text(Message::input_too_long), name);
+            return false;
+        case VELLOX_ERROR_MEMORY:
+            print_message(Message::cannot_allocate_memory);
+            return false;
+        default:
+            print_error(message_text(Message::not_an_acm_file), name);
+            return false;
+    }
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when the output name is a regular file that the decoder reads from, or the original:
+// replacing it would lose that input.
+bool output_replaces_an_input(const DecoderContext& context, const char* name) {
+    struct stat target {};
+    if (::stat(name, &target) != 0 || !S_ISREG(target.st_mode)) return false;
+    struct stat input {};
+    if (fstat(fileno(context.input.file), &input) == 0 && same_file(input, target)) return true;
+    const char* original = context.settings.original_file_name;
+    return original != nullptr && ::stat(original, &input) == 0 && same_file(input, target);
+}
+
+bool open_output(DecoderContext& context) {
+    const char* name = context.settings.wav_file_name;
+    if (name == nullptr) return true;
+    context.writes_wav = true;
+    if (std::strcmp(name, "-") == 0) {
+        // Standard output is written as it is, never replaced. A file size limit then fails
+        // the write, which is reported, instead of killing the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        context.to_stdout = true;
+        context.sink.attach(stdout);
+        return true;
+    }
+    if (output_replaces_an_input(context, name)) {
+        print_error(message_text(Message::same_file), name);
+        std::fputs(message_text(Message::cannot_open_output), stderr);
+        return false;
+    }
+    if (!context.output.open(name)) {
+        std::fputs(message_text(Message::cannot_open_output), stderr);
+        return false;
+    }
+    context.sink.attach(context.output.stream());
+    return true;
+}
+
+// Opens the input, the original and the output, in this order: nothing is created for an
+// input that cannot be read.
+bool set_up_decoding(DecoderContext& context) {
+    if (!open_input(context)) {
+        std::fputs(message_text(Message::cannot_open_input), stderr);
+        return false;
+    }
+    if (context.settings.original_file_name != nullptr) {
+        context.original =
+            open_sound_source(context.settings.original_file_name, SoundType::automatic);
+        if (context.original == nullptr) {
+            std::fputs(message_text(Message::cannot_open_original), stderr);
+            return false;
+        }
+    }
+    return open_output(context);
+}
+
+// Releases everything that exists. A file that was not committed is removed; the target stays
+// as it was. The decoder goes before the input it reads from.
+void tear_down_decoding(DecoderContext& context) {
+    context.output.discard();
+    context.decoder.reset();
+    context.original.reset();
+}
+
+void print_decode_failure(const DecoderContext& context, const DecodeResult& result) {
+    if (result.memory_failed) {
+        print_message(Message::cannot_allocate_memory);
+    } else if (result.read_failed) {
+        errno = context.input.error_number != 0 ? context.input.error_number : EIO;
+        print_system_error(context.settings.acm_file_name);
+    } else if (result.original_read_failed) {
+        errno = context.original->read_error();
+        print_system_error(context.settings.original_file_name);
+    } else if (context.to_stdout) {
+        errno = context.sink.error();
+        print_system_error(context.settings.wav_file_name);
+    } else {
+        context.output.print_write_error(context.sink.error());
+    }
+}
+
+// Puts the WAV file in place: standard output flushed, a named file committed. Prints why not.
+bool finish_output(DecoderContext& context) {
+    if (!context.writes_wav) return true;
+    if (context.to_stdout) {
+        if (std::fflush(stdout) == 0) return true;
+        print_system_error(context.settings.wav_file_name);
+        return false;
+    }
+    return context.output.commit();
+}
+
+void print_report(const DecoderContext& context, const DecodeResult& result) {
+    std::FILE* console = context.console;
+    if (context.writes_wav) {
+        if (result.padding > 0) {
+            std::fprintf(console, message_text(Message::frame_completed),
+                         static_cast<long>(result.padding));
+        }
+        std::fprintf(console, "Output file size: %ld\n", static_cast<long>(result.wav_bytes));
+    }
+    if (context.original != nullptr) {
+        print_quality(console, context.meter.report());
+        if (context.original->total_samples != result.samples) {
+            std::fprintf(console, message_text(Message::sample_counts_differ),
+                         static_cast<long>(context.original->total_samples),
+                         static_cast<long>(result.samples));
+        }
+    }
+    if (result.not_decoded > 0) {
+        std::fprintf(stderr, message_text(Message::damaged_input),
+                     static_cast<long>(result.not_decoded), static_cast<long>(result.samples));
+    }
+}
+
+}  // namespace
+
+DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format, ByteSink* wav,
+                           const Comparison* comparison, std::FILE* progress) {
+    DecodeResult result;
+    const std::int64_t samples = vellox_decoder_sample_count(decoder);
+    result.samples = samples;
+    result.padding = (format.channels - samples % format.channels) % format.channels;
+
+    std::unique_ptr<std::int16_t[]> chunk = allocate_array<std::int16_t>(decode_chunk);
+    std::unique_ptr<std::int16_t[]> original_chunk;
+    if (comparison != nullptr) original_chunk = allocate_array<std::int16_t>(decode_chunk);
+    std::unique_ptr<WavWriter> writer;
+    if (wav != nullptr) {
+        writer = make_object<WavWriter>(*wav);
+        if (writer != nullptr && !writer->init()) writer.reset();
+    }
+    if (chunk == nullptr || (comparison != nullptr && original_chunk == nullptr) ||
+        (wav != nullptr && writer == nullptr)) {
+        result.memory_failed = true;
+        return result;
+    }
+    if (writer != nullptr &&
+        !writer->write_header(format, static_cast<std::uint64_t>(samples + result.padding))) {
+        result.write_failed = true;
+    }
+    const std::int64_t to_compare =
+        comparison == nullptr
+            ? 0
+            : std::min<std::int64_t>(samples, comparison->original->total_samples);
+
+    for (std::int64_t done = 0; done < samples && !result.failed();) {
+        const auto n =
+            static_cast<std::int32_t>(std::min<std::int64_t>(decode_chunk, samples - done));
+        std::size_t got = 0;
+        if (vellox_decoder_read(decoder, chunk.get(), static_cast<std::size_t>(n), &got) !=
+            VELLOX_OK) {
+            result.read_failed = true;
+        }
+        // The library hands out the header's count; should it not, the file stays whole.
+        std::fill(chunk.get() + std::min<std::size_t>(got, static_cast<std::size_t>(n)),
+                  chunk.get() + n, std::int16_t{0});
+        if (writer != nullptr && !writer->write_samples(chunk.get(), n)) result.write_failed = true;
+        if (result.compared < to_compare) {
+            const auto m =
+                static_cast<std::int32_t>(std::min<std::int64_t>(n, to_compare - result.compared));
+            SoundSource& original = *comparison->original;
+            (void)original.read(original_chunk.get(), m);
+            if (original.read_error() != 0) result.original_read_failed = true;
+            comparison->meter->add(original_chunk.get(), chunk.get(), m);
+            result.compared += m;
+        }
+        if (progress != nullptr) {
+            std::fputc('#', progress);
+            std::fflush(progress);
+        }
+        done += n;
+    }
+    if (progress != nullptr) std::fputs("#\n", progress);
+    if (writer != nullptr && !result.failed() && result.padding > 0 &&
+        !writer->write_samples(padding_zeros, result.padding)) {
+        result.write_failed = true;
+    }
+    result.wav_bytes = writer != nullptr ? writer->bytes_written() : 0;
+    result.not_decoded = vellox_decoder_samples_not_decoded(decoder);
+    return result;
+}
+
+int run_decoder(int argc, const char* const* argv) {
+    DecoderContext context;
+    const DecoderParse parsed = parse_decoder_command_line(argc, argv, context.settings);
+    if (parsed == DecoderParse::show_version) {
+        std::printf("velloxdec %s\n", vellox_version());
+        return exit_success;
+    }
+    // Every other line goes where it cannot end up inside a WAV file on standard output.
+    context.console =
+        parsed == DecoderParse::show_help ? stdout : console_stream(context.settings.wav_file_name);
+    std::fprintf(context.console, "velloxdec decoder %s  (c) 2026 vellox contributors\n",
+                 vellox_version());
+    switch (parsed) {
+        case DecoderParse::accepted:
+            break;
+        case DecoderParse::show_help:
+            print_decoder_help(context.console);
+            return exit_success;
+        case DecoderParse::show_usage:
+        case DecoderParse::show_version:
+            print_decoder_usage(context.console);
+            return exit_usage;
+        case DecoderParse::channels_range:
+            std::fputs(message_text(Message::channels_range), context.console);
+            return exit_usage;
+        case DecoderParse::rate_range:
+            std::fputs(message_text(Message::rate_range), context.console);
+            return exit_usage;
+    }
+
+    if (!set_up_decoding(context)) {
+        tear_down_decoding(context);
+        return exit_failure;
+    }
+    std::fprintf(context.console, "Input type: ACM\t%ld samples\n",
+                 static_cast<long>(vellox_decoder_sample_count(context.decoder.get())));
+    std::fprintf(context.console, "Levels: %d, subblocks: %d\n",
+                 vellox_decoder_levels(context.decoder.get()),
+                 vellox_decoder_subblocks(context.decoder.get()));
+
+    WavFormat format;
+    format.channels = context.settings.channels;
+    format.rate = context.settings.rate;
+    Comparison comparison;
+    comparison.original = context.original.get();
+    comparison.meter = &context.meter;
+    const DecodeResult result =
+        decode_to_wav(context.decoder.get(), format, context.writes_wav ? &context.sink : nullptr,
+                      context.original != nullptr ? &comparison : nullptr, context.console);
+    if (result.failed()) {
+        print_decode_failure(context, result);
+        tear_down_decoding(context);
+        return exit_failure;
+    }
+    if (!finish_output(context)) {
+        tear_down_decoding(context);
+        return exit_failure;
+    }
+    print_report(context, result);
+    tear_down_decoding(context);
+    // "-t" answers whether the file is intact; a decoded file with damage is still written.
+    return context.settings.test && result.not_decoded > 0 ? exit_failure : exit_success;
+}
+
+}  // namespace vellox

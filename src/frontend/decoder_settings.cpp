@@ -1,0 +1,126 @@
+// velloxdec's command line. As in vellox: the names first, options after them in any order
+// and letter case, a repeated option overriding the earlier one, numbers read the way atol
+// reads them, and the range checks once on the final values.
+
+#include "frontend/decoder_settings.h"
+
+#include <strings.h>  // strcasecmp
+
+#include <cstdlib>  // std::strtol
+
+namespace vellox {
+
+namespace {
+
+bool word_is(const char* word, const char* option) { return strcasecmp(word, option) == 0; }
+
+// The leading integer of word, as atol reads it (0 when there is none), limited to the 32-bit
+// range so that a huge value fails the range check instead of wrapping into it.
+std::int32_t integer_value(const char* word) {
+    const long value = std::strtol(word, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
+// Words that are options wherever they stand after the ACM file's name.
+bool is_option(const char* word) {
+    return word_is(word, "-t") || word_is(word, "-c") || word_is(word, "-r") ||
+           word_is(word, "--compare") || word_is(word, "--help") || word_is(word, "--version");
+}
+
+}  // namespace
+
+DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
+                                        DecoderSettings& settings) {
+    int i = 1;
+    if (i < argc && word_is(argv[i], "--help")) return DecoderParse::show_help;
+    if (i < argc && word_is(argv[i], "--version")) return DecoderParse::show_version;
+    if (i < argc && word_is(argv[i], "-t")) {
+        settings.test = true;
+        ++i;
+    }
+    // The ACM file's name; "-" is standard input, any other word beginning with "-" is no
+    // name (a file named so is given as "./-name").
+    if (i >= argc || (argv[i][0] == '-' && argv[i][1] != '\0')) return DecoderParse::show_usage;
+    settings.acm_file_name = argv[i++];
+    // The WAV file's name is optional: a word that does not begin with "-", or "-" itself.
+    if (i < argc && (argv[i][0] != '-' || argv[i][1] == '\0') && !is_option(argv[i])) {
+        settings.wav_file_name = argv[i++];
+    }
+
+    for (; i < argc; ++i) {
+        const char* word = argv[i];
+        if (word_is(word, "--help")) return DecoderParse::show_help;
+        if (word_is(word, "--version")) return DecoderParse::show_version;
+        if (word_is(word, "-t")) {
+            settings.test = true;
+        } else if (word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--compare")) {
+            // The value is the next word, taken even if it begins with "-".
+            if (i + 1 >= argc) return DecoderParse::show_usage;
+            const char* value = argv[++i];
+            if (word_is(word, "-c")) {
+                settings.channels = integer_value(value);
+            } else if (word_is(word, "-r")) {
+                settings.rate = integer_value(value);
+            } else {
+                settings.original_file_name = value;
+            }
+        } else {
+            return DecoderParse::show_usage;
+        }
+    }
+    // "-t" writes nothing, so a WAV file's name beside it is a mistake; and a run without
+    // either would do nothing at all.
+    if (settings.test && settings.wav_file_name != nullptr) return DecoderParse::show_usage;
+    if (!settings.test && settings.wav_file_name == nullptr &&
+        settings.original_file_name == nullptr) {
+        return DecoderParse::show_usage;
+    }
+
+    if (settings.channels < 1 || settings.channels > 16) return DecoderParse::channels_range;
+    if (settings.rate < 1 || settings.rate > 1000000) return DecoderParse::rate_range;
+    return DecoderParse::accepted;
+}
+
+void print_decoder_usage(std::FILE* stream) {
+    std::fputs("Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n", stream);
+    std::fputs("   -t              tests the file: decodes it without writing anything.\n", stream);
+    std::fputs("Options:\n", stream);
+    std::fputs("   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n", stream);
+    std::fputs("   -r rate         sample rate of the WAV file, 1 to 1000000 Hz\n", stream);
+    std::fputs("                   (default is 22050).\n", stream);
+    std::fputs("   --compare file  compares the decoded samples with the original file.\n", stream);
+    std::fputs("   --help          all about the options; --version: the version.\n", stream);
+}
+
+void print_decoder_help(std::FILE* stream) {
+    std::fputs(
+        "Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n"
+        "Decodes an ACM file to a 16-bit PCM WAV file (RF64 when it exceeds 4 GiB).\n"
+        "   acm_file_name   the ACM file; - reads standard input.\n"
+        "   wav_file_name   the WAV file; - writes it to standard output (the console\n"
+        "                   lines then go to standard error). A name that begins with\n"
+        "                   - is given as ./-name.\n"
+        "Options (after the names, in any order and letter case):\n"
+        "   -t              tests the file: decodes it without writing anything (no\n"
+        "                   wav_file_name); exit status 0 when it is intact, 1 when\n"
+        "                   it is damaged.\n"
+        "   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n"
+        "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz (default is\n"
+        "                   22050). ACM headers always say 2 channels at 22050 Hz:\n"
+        "                   give -c and -r for other material. A last frame that is\n"
+        "                   not whole is completed with zeros.\n"
+        "   --compare file  compares the decoded samples with file (WAV, ACM or raw\n"
+        "                   16-bit, detected as vellox detects them): SNR, segmental\n"
+        "                   SNR (2048-sample frames limited to -10..100 dB, silent\n"
+        "                   ones left out), peak error, samples compared.\n"
+        "   --help          this text.\n"
+        "   --version       the version.\n"
+        "Samples that damage cost are counted in a warning on standard error.\n"
+        "Exit status: 0 success, 1 failure (or damage found by -t), 2 a malformed\n"
+        "command line or a value out of range.\n",
+        stream);
+}
+
+}  // namespace vellox

@@ -1,0 +1,39 @@
+#pragma once
+// velloxdec's command line: the names, the options, the range checks, the usage and help texts.
+
+#include <cstdint>  // std::int32_t
+#include <cstdio>   // std::FILE
+
+namespace vellox {
+
+// The values from velloxdec's command line; the strings are the argument words themselves,
+// borrowed for the life of the process.
+struct DecoderSettings {
+    const char* acm_file_name = nullptr;       // borrowed; "-": standard input
+    const char* wav_file_name = nullptr;       // borrowed; null: none; "-": standard output
+    const char* original_file_name = nullptr;  // borrowed; "--compare": the file to compare with
+    bool test = false;                         // "-t": decode without writing
+    std::int32_t channels = 2;                 // "-c": channels of the WAV file, 1 .. 16
+    std::int32_t rate = 22050;                 // "-r": frames per second, 1 .. 1,000,000
+};
+
+enum class DecoderParse {
+    accepted,        // run the decoder
+    show_usage,      // malformed: the caller prints the usage text
+    show_help,       // "--help"
+    show_version,    // "--version"
+    channels_range,  // "-c" out of range
+    rate_range,      // "-r" out of range
+};
+
+// Fills settings from the argument vector (argv[0] is not looked at). Prints nothing.
+[[nodiscard]] DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
+                                                      DecoderSettings& settings);
+
+// The usage text, printed for a malformed command line.
+void print_decoder_usage(std::FILE* stream);
+
+// The usage line, every option with its range and default, and the exit statuses.
+void print_decoder_help(std::FILE* stream);
+
+}  // namespace vellox
