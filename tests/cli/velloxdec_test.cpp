@@ -1,0 +1,442 @@
+// velloxdec as a user meets it: round trips through vellox, the WAV file as an independent
+// reader sees it, the console text and exit status, damage, and the output file's discipline.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_support.h"
+#include "sources/acm_stream_builder.h"
+#include "sources/sound_source.h"
+#include "vellox/vellox.h"
+
+namespace vellox::cli {
+namespace {
+
+using Names = std::set<std::string>;
+
+const std::string dec_banner =
+    "velloxdec decoder " + std::string(vellox_version()) + "  (c) 2026 vellox contributors\n";
+
+const std::string usage_text =
+    "Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n"
+    "   -t              tests the file: decodes it without writing anything.\n"
+    "Options:\n"
+    "   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n"
+    "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz\n"
+    "                   (default is 22050).\n"
+    "   --compare file  compares the decoded samples with the original file.\n"
+    "   --help          all about the options; --version: the version.\n";
+
+RunResult run_velloxdec(const std::vector<std::string>& args, const ScratchFolder& folder,
+                        RunOptions options = {}) {
+    if (options.executable == VELLOX_EXECUTABLE) options.executable = VELLOXDEC_EXECUTABLE;
+    return run_vellox(args, folder, options);
+}
+
+// Runs a shell command line; its exit status, or -1.
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A WAV file as python3's wave module reads it.
+struct WaveRead {
+    std::string layout;  // channels, bytes per sample, rate and frames, as "2 2 22050 100"
+    std::string data;    // the frames' bytes
+};
+
+bool python_reads_wave() { return shell("python3 -c 'import wave' >/dev/null 2>&1") == 0; }
+
+WaveRead read_with_python(const ScratchFolder& folder, const std::string& wav) {
+    const std::string script =
+        "import sys, wave\n"
+        "w = wave.open(sys.argv[1], 'rb')\n"
+        "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())\n"
+        "open(sys.argv[2], 'wb').write(w.readframes(w.getnframes()))\n";
+    write_file(folder / "read.py", script);
+    const int status = shell("python3 '" + (folder / "read.py") + "' '" + wav + "' '" +
+                             (folder / "frames") + "' > '" + (folder / "layout") + "' 2>&1");
+    WaveRead read;
+    read.layout = read_file(folder / "layout");
+    if (status != 0) read.layout = "python3 failed: " + read.layout;
+    read.data = read_file(folder / "frames");
+    return read;
+}
+
+// The samples vellox's own ACM input hands out for the file.
+std::string samples_of_acm(const std::string& path) {
+    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm);
+    if (source == nullptr) return "";
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(source->total_samples));
+    (void)source->read(samples.data(), source->total_samples);
+    return raw16(samples);
+}
+
+std::vector<std::int16_t> test_signal(std::size_t count) {
+    std::vector<std::int16_t> signal = sine(count, 9000, 93.1);
+    const std::vector<std::int16_t> hiss = noise(count, 2000, 5);
+    for (std::size_t i = 0; i < count; ++i)
+        signal[i] = static_cast<std::int16_t>(signal[i] + hiss[i]);
+    return signal;
+}
+
+TEST(Velloxdec, RoundTripIsExactAtLevel0AndMatchesTheAcmInputAtLevel7) {
+    if (!python_reads_wave()) GTEST_SKIP() << "python3 with its wave module is needed";
+    ScratchFolder folder;
+    const std::string raw = raw16(test_signal(70000));
+    write_file(folder / "in.raw", raw);
+
+    ASSERT_EQ(
+        run_vellox({folder / "in.raw", folder / "exact.acm", "-l", "0", "-q0"}, folder).exit_code,
+        0);
+    const RunResult exact = run_velloxdec(
+        {folder / "exact.acm", folder / "exact.wav", "--compare", folder / "in.raw"}, folder);
+    ASSERT_EQ(exact.exit_code, 0) << exact.err;
+    EXPECT_EQ(exact.out, dec_banner +
+                             "Input type: ACM\t70000 samples\n"
+                             "Levels: 0, subblocks: 16\n"
+                             "###\n"
+                             "Output file size: 140044\n"
+                             "SNR: inf dB\n"
+                             "Segmental SNR: 100.00 dB\n"
+                             "Peak error: 0\n"
+                             "Compared samples: 70000\n");
+    EXPECT_EQ(exact.err, "");
+    const WaveRead exact_read = read_with_python(folder, folder / "exact.wav");
+    EXPECT_EQ(exact_read.layout, "2 2 22050 35000\n");
+    EXPECT_TRUE(exact_read.data == raw);
+
+    ASSERT_EQ(run_vellox({folder / "in.raw", folder / "lossy.acm"}, folder).exit_code, 0);
+    const RunResult lossy = run_velloxdec(
+        {folder / "lossy.acm", folder / "lossy.wav", "--COMPARE", folder / "in.raw"}, folder);
+    ASSERT_EQ(lossy.exit_code, 0) << lossy.err;
+    const std::size_t snr_at = lossy.out.find("\nSNR: ");
+    ASSERT_NE(snr_at, std::string::npos) << lossy.out;
+    EXPECT_GT(std::atof(lossy.out.c_str() + snr_at + 6), 20.0) << lossy.out;
+    const WaveRead lossy_read = read_with_python(folder, folder / "lossy.wav");
+    EXPECT_EQ(lossy_read.layout, "2 2 22050 35000\n");
+    EXPECT_TRUE(lossy_read.data == samples_of_acm(folder / "lossy.acm"));
+}
+
+TEST(Velloxdec, ChannelsAndRateSetTheHeaderAndCompleteTheLastFrame) {
+    if (!python_reads_wave()) GTEST_SKIP() << "python3 with its wave module is needed";
+    ScratchFolder folder;
+    const std::string raw = raw16(test_signal(3001));
+    write_file(folder / "in.raw", raw);
+    ASSERT_EQ(
+        run_vellox({folder / "in.raw", folder / "in.acm", "-l", "0", "-q0"}, folder).exit_code, 0);
+    struct Case {
+        std::vector<std::string> options;
+        std::string layout;
+        int padding;
+    };
+    for (const Case& c :
+         std::vector<Case>{{{"-c", "1", "-r", "44100"}, "1 2 44100 3001\n", 0},
+                           {{"-C", "3", "-R", "1"}, "3 2 1 1001\n", 2},
+                           {{"-c", "16", "-r", "1000000"}, "16 2 1000000 188\n", 7}}) {
+        std::vector<std::string> args = {folder / "in.acm", folder / "out.wav"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult r = run_velloxdec(args, folder);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const std::string completed =
+            c.padding > 0
+                ? "Last frame completed with " + std::to_string(c.padding) + " zero samples\n"
+                : "";
+        EXPECT_NE(r.out.find("#\n" + completed + "Output file size: " +
+                             std::to_string(44 + 2 * (3001 + c.padding)) + "\n"),
+                  std::string::npos)
+            << r.out;
+        const WaveRead read = read_with_python(folder, folder / "out.wav");
+        EXPECT_EQ(read.layout, c.layout);
+        EXPECT_TRUE(read.data == raw + std::string(2 * static_cast<std::size_t>(c.padding), '\0'));
+    }
+}
+
+TEST(Velloxdec, StandardOutputTakesTheWholeFileAndTheConsoleMovesToStandardError) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(test_signal(5000)));
+    ASSERT_EQ(run_vellox({folder / "in.raw", folder / "in.acm"}, folder).exit_code, 0);
+    const RunResult named = run_velloxdec({folder / "in.acm", folder / "named.wav"}, folder);
+    ASSERT_EQ(named.exit_code, 0) << named.err;
+    const std::string wav = read_file(folder / "named.wav");
+    ASSERT_EQ(wav.size(), 10044u);
+    // "-", and standard output named by its file: the same bytes, and the console text that a
+    // named file gets on standard output comes on standard error.
+    for (const std::string& name : {std::string("-"), std::string("/dev/stdout")}) {
+        const RunResult piped = run_velloxdec({folder / "in.acm", name}, folder);
+        EXPECT_EQ(piped.exit_code, 0) << name << piped.err;
+        EXPECT_TRUE(piped.out == wav) << name;
+        EXPECT_EQ(piped.err, named.out) << name;
+    }
+    // So do the usage text and range messages of a run that would write there.
+    const RunResult usage = run_velloxdec({folder / "in.acm", "-", "-x"}, folder);
+    EXPECT_EQ(usage.exit_code, 2);
+    EXPECT_EQ(usage.out, "");
+    EXPECT_EQ(usage.err, dec_banner + usage_text);
+    // A standard output that cannot take the file is a write error.
+    EXPECT_EQ(shell("'" + std::string(VELLOXDEC_EXECUTABLE) + "' '" + (folder / "in.acm") +
+                    "' - >/dev/full 2>'" + (folder / "err") + "'"),
+              1);
+    const std::string err = read_file(folder / "err");
+    EXPECT_NE(err.find("#\nError: No space left on device: '-'\n"), std::string::npos) << err;
+}
+
+TEST(Velloxdec, HelpVersionUsageAndRanges) {
+    ScratchFolder folder;
+    const RunResult version = run_velloxdec({"--version"}, folder);
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "velloxdec " + std::string(vellox_version()) + "\n");
+    const RunResult help = run_velloxdec({"--help"}, folder);
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind(dec_banner + "Usage: velloxdec [-t] acm_file_name", 0), 0u);
+    for (const char* option :
+         {"\n   -t ", "\n   -c channels ", "1 to 16 (default is 2)", "\n   -r rate ",
+          "1 to 1000000 Hz (default is\n                   22050)", "\n   --compare file ",
+          "\n   --version "}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"in.acm"}, {"-t", "in.acm", "out.wav"}, {"in.acm", "out.wav", "-q0"}}) {
+        const RunResult r = run_velloxdec(args, folder);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, dec_banner + usage_text);
+        EXPECT_EQ(r.err, "");
+    }
+    const RunResult channels = run_velloxdec({"in.acm", folder / "out.wav", "-c", "17"}, folder);
+    EXPECT_EQ(channels.exit_code, 2);
+    EXPECT_EQ(channels.out, dec_banner + "'channels' parameter (-c) should be between 1 and 16.\n");
+    const RunResult rate = run_velloxdec({"in.acm", "-t", "-r", "0"}, folder);
+    EXPECT_EQ(rate.exit_code, 2);
+    EXPECT_EQ(rate.out, dec_banner + "'rate' parameter (-r) should be between 1 and 1000000.\n");
+    EXPECT_TRUE(list_folder(folder.path()).empty());
+}
+
+// A constant 100 decodes exactly; the original differs by 10 in its second 2048-sample frame
+// and runs 904 samples longer. SNR 10 log10(221) = 23.44 dB; segmental (100 + 20 log10 11) / 2
+// = 60.41 dB.
+TEST(Velloxdec, CompareReportsTheHandComputedQuality) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(std::vector<std::int16_t>(4096, 100)));
+    ASSERT_EQ(
+        run_vellox({folder / "in.raw", folder / "in.acm", "-l", "0", "-q0"}, folder).exit_code, 0);
+    std::vector<std::int16_t> original(2048, 100);
+    original.resize(4096, 110);
+    original.resize(5000, 7);
+    write_file(folder / "original.raw", raw16(original));
+    const RunResult r =
+        run_velloxdec({folder / "in.acm", "--compare", folder / "original.raw"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, dec_banner +
+                         "Input type: ACM\t4096 samples\n"
+                         "Levels: 0, subblocks: 16\n"
+                         "##\n"
+                         "SNR: 23.44 dB\n"
+                         "Segmental SNR: 60.41 dB\n"
+                         "Peak error: 10\n"
+                         "Compared samples: 4096\n"
+                         "Sample counts differ: 5000 in the original, 4096 decoded\n");
+    EXPECT_EQ(list_folder(folder.path()), (Names{"in.acm", "in.raw", "original.raw"}));
+}
+
+// One block of random columns whose method codes are all multiples of 4 (zero, linear of 4,
+// 8, 12 and 16 bits, vlc2_pairs, vlc3): a code that the end of the file cuts short reads as
+// another of them, never as an invalid one, so a cut costs exactly the blocks it removes.
+// (A cut code that reads as 1 or 2 fails its block, which then counts as lost as well.)
+void put_block_cut_safely(acm_test::BitStreamBuilder& out, std::mt19937& rng, int columns,
+                          int rows) {
+    out.put_block_head(3, 1 + static_cast<int>(rng() % 1000));  // coded integers -8 .. 7
+    for (int j = 0; j < columns; ++j) {
+        const int code = 4 * static_cast<int>(rng() % 7);
+        const int limit = code == 0 ? 0 : (code == 20 ? 2 : (code == 24 ? 3 : 7));
+        std::vector<int> values;
+        for (int r = 0; r < rows; ++r) {
+            values.push_back(static_cast<int>(rng() % static_cast<unsigned>(2 * limit + 1)) -
+                             limit);
+        }
+        acm_test::put_column(out, code, values);
+    }
+}
+
+// A file cut after any byte loses exactly the blocks whose first bit lies at or past its end:
+// "-t" says so in its status, a decoded file in the same warning, and nothing crashes.
+TEST(Velloxdec, CutFilesWarnExactlyWhenBlocksAreMissing) {
+    ScratchFolder folder;
+    constexpr int block_size = 3 << 2;  // 3 rows, 2 levels
+    constexpr int blocks = 16;
+    constexpr long samples = blocks * block_size - 5;
+    acm_test::BitStreamBuilder stream;
+    std::mt19937 rng(1234);
+    std::vector<long> starts;
+    for (int b = 0; b < blocks; ++b) {
+        starts.push_back(stream.bits());
+        put_block_cut_safely(stream, rng, 4, 3);
+    }
+    const std::vector<std::uint8_t> whole = acm_test::acm_file_bytes(samples, 2, 3, stream.bytes());
+    const std::string cut = folder / "cut.acm";
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        SCOPED_TRACE(length);
+        write_file(cut, std::string(whole.begin(), whole.begin() + static_cast<long>(length)));
+        const RunResult test = run_velloxdec({"-t", cut}, folder);
+        if (length < 14) {
+            EXPECT_EQ(test.exit_code, 1);
+            EXPECT_EQ(test.err, "Error: Not an ACM file: '" + cut + "'\nCannot open input file.\n");
+            continue;
+        }
+        long lost = 0;
+        for (int b = 0; b < blocks; ++b) {
+            if (starts[static_cast<std::size_t>(b)] >= 8 * static_cast<long>(length - 14)) {
+                lost += std::min<long>(block_size, samples - b * block_size);
+            }
+        }
+        const std::string warning = lost == 0 ? ""
+                                              : "Warning: damaged input: " + std::to_string(lost) +
+                                                    " of " + std::to_string(samples) +
+                                                    " samples could not be decoded\n";
+        EXPECT_EQ(test.exit_code, lost == 0 ? 0 : 1);
+        EXPECT_EQ(test.err, warning);
+        if (length % 8 == 0 || length == whole.size()) {
+            const RunResult decoded = run_velloxdec({cut, folder / "out.wav"}, folder);
+            EXPECT_EQ(decoded.exit_code, 0);
+            EXPECT_EQ(decoded.err, warning);
+            EXPECT_EQ(read_file(folder / "out.wav").size(), 44 + 2 * 188u);
+        }
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+TEST(Velloxdec, FailuresLeaveTheTargetAsItWasAndNothingBehind) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(test_signal(50000)));
+    ASSERT_EQ(run_vellox({folder / "in.raw", folder / "in.acm"}, folder).exit_code, 0);
+    const Names files = {"in.acm", "in.raw", "out.wav"};
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        bool err_ends_so = false;  // automatic detection may say why before it
+    };
+    const std::string out = folder / "out.wav";
+    const std::vector<Case> cases = {
+        {{folder / "none.acm", out},
+         "Error: No such file or directory: '" + (folder / "none.acm") +
+             "'\nCannot open input file.\n"},
+        {{folder / "in.raw", out},
+         "Error: Not an ACM file: '" + (folder / "in.raw") + "'\nCannot open input file.\n"},
+        {{folder.path(), out},
+         "Error: Is a directory: '" + folder.path() + "'\nCannot open input file.\n"},
+        {{folder / "in.acm", out, "--compare", folder / "none.wav"},
+         "Cannot open original file.\n",
+         true},
+        // Replacing the input or the original would lose it.
+        {{folder / "in.acm", folder / "in.acm"},
+         "Error: Input and output are the same file: '" + (folder / "in.acm") +
+             "'\nCannot open output file.\n"},
+        {{folder / "in.acm", folder / "in.raw", "--compare", folder / "in.raw"},
+         "Error: Input and output are the same file: '" + (folder / "in.raw") +
+             "'\nCannot open output file.\n"},
+    };
+    for (const Case& c : cases) {
+        write_file(out, "precious");
+        const RunResult r = run_velloxdec(c.args, folder);
+        EXPECT_EQ(r.exit_code, 1) << c.err;
+        if (c.err_ends_so) {
+            EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), c.err.size())), c.err);
+        } else {
+            EXPECT_EQ(r.err, c.err);
+        }
+        EXPECT_EQ(read_file(out), "precious");
+        EXPECT_EQ(list_folder(folder.path()), files);
+    }
+
+    // A write that fails in the middle of the file, and a device that takes nothing.
+    RunOptions limited;
+    limited.file_size_limit = 4096;
+    const RunResult too_large = run_velloxdec({folder / "in.acm", out}, folder, limited);
+    EXPECT_EQ(too_large.exit_code, 1);
+    EXPECT_EQ(too_large.err, "Error: File too large: '" + out + "'\n");
+    EXPECT_EQ(too_large.out.find("Output file size"), std::string::npos);
+    EXPECT_EQ(read_file(out), "precious");
+    EXPECT_EQ(list_folder(folder.path()), files);
+    if (mknod((folder / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        const RunResult full = run_velloxdec({folder / "in.acm", folder / "full"}, folder);
+        EXPECT_EQ(full.exit_code, 1);
+        EXPECT_EQ(full.err, "Error: No space left on device: '" + (folder / "full") + "'\n");
+    }
+}
+
+TEST(Velloxdec, EveryAllocationFailureIsReportedAndLosesNothing) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(test_signal(70000)));
+    ASSERT_EQ(run_vellox({folder / "in.raw", folder / "in.acm", "-l", "3"}, folder).exit_code, 0);
+    const std::vector<std::string> allowed = {
+        "Error: Cannot allocate memory\nCannot open input file.\n",
+        "Error: Cannot allocate memory\nCannot open original file.\n",
+        "Error: Cannot allocate memory\n",
+    };
+    const std::string out = folder / "out.wav";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {folder / "in.acm", out}, {folder / "in.acm", out, "--compare", folder / "in.acm"}}) {
+        SCOPED_TRACE(args.size());
+        int k = 1;
+        for (;; ++k) {
+            SCOPED_TRACE(k);
+            write_file(out, "precious");
+            RunOptions options;
+            options.executable = VELLOXDEC_ALLOCATION_HOOK_EXECUTABLE;
+            options.environment = {"VELLOX_FAIL_ALLOCATION=" + std::to_string(k),
+                                   "ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1"};
+            const RunResult r = run_velloxdec(args, folder, options);
+            if (r.exit_code == 0) break;
+            const bool as_expected =
+                r.exit_code == 1 &&
+                std::find(allowed.begin(), allowed.end(), r.err) != allowed.end() &&
+                read_file(out) == "precious" &&
+                list_folder(folder.path()) == Names{"in.acm", "in.raw", "out.wav"};
+            if (!as_expected || k == 50) {
+                ADD_FAILURE() << "exit " << r.exit_code << ", signal " << r.signal << ", stderr:\n"
+                              << r.err;
+                break;
+            }
+        }
+        EXPECT_GT(k, 4);  // the decoder's block, tables and state, and the buffers
+        EXPECT_NE(read_file(out), "precious");
+    }
+}
+
+TEST(Velloxdec, SignalRemovesTheTemporaryFile) {
+    ScratchFolder folder;
+    // A header of 2^31 - 1 samples and no blocks: gigabytes of silence, far more than the test
+    // waits for; the file size limit keeps a late signal from filling the disk.
+    write_file(folder / "long.acm", std::string("\x97\x28\x03\x01\xFF\xFF\xFF\x7F\x02\x00\x22\x56"
+                                                "\x07\x01",
+                                                14));
+    write_file(folder / "out.wav", "precious");
+    RunOptions limited;
+    limited.file_size_limit = rlim_t{256} << 20;
+    limited.executable = VELLOXDEC_EXECUTABLE;
+    Child child({folder / "long.acm", folder / "out.wav"}, folder, limited);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (child.output_so_far().find('#') == std::string::npos &&
+           std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(child.pid(), SIGTERM);
+    const RunResult r = child.wait();
+    EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+    EXPECT_EQ(read_file(folder / "out.wav"), "precious");
+    EXPECT_EQ(list_folder(folder.path()), (Names{"long.acm", "out.wav"}));
+}
+
+}  // namespace
+}  // namespace vellox::cli
