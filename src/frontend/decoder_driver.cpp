@@ -315,8 +315,8 @@ int run_decoder(int argc, const char* const* argv) {
         case DecoderParse::show_help:
             print_decoder_help(context.console);
             return exit_success;
+        case DecoderParse::show_version:  // answered above
         case DecoderParse::show_usage:
-        case DecoderParse::show_version:
             print_decoder_usage(context.console);
             return exit_usage;
         case DecoderParse::channels_range:
