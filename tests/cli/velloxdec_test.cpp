@@ -1,19 +1,15 @@
-// velloxdec as a user meets it: round trips through vellox, the WAV file as an independent
-// reader sees it, the console text and exit status, damage, and the output file's discipline.
+// velloxdec as a user meets it: round trips through vellox read back by an independent WAV
+// reader, the console text and exit status, damage, and the output file's discipline.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_support.h"
@@ -45,34 +41,23 @@ RunResult run_velloxdec(const std::vector<std::string>& args, const ScratchFolde
     return run_vellox(args, folder, options);
 }
 
-// Runs a shell command line; its exit status, or -1.
 int shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A WAV file as python3's wave module reads it.
-struct WaveRead {
-    std::string layout;  // channels, bytes per sample, rate and frames, as "2 2 22050 100"
-    std::string data;    // the frames' bytes
-};
-
-bool python_reads_wave() { return shell("python3 -c 'import wave' >/dev/null 2>&1") == 0; }
-
-WaveRead read_with_python(const ScratchFolder& folder, const std::string& wav) {
-    const std::string script =
-        "import sys, wave\n"
-        "w = wave.open(sys.argv[1], 'rb')\n"
-        "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())\n"
-        "open(sys.argv[2], 'wb').write(w.readframes(w.getnframes()))\n";
-    write_file(folder / "read.py", script);
-    const int status = shell("python3 '" + (folder / "read.py") + "' '" + wav + "' '" +
-                             (folder / "frames") + "' > '" + (folder / "layout") + "' 2>&1");
-    WaveRead read;
-    read.layout = read_file(folder / "layout");
-    if (status != 0) read.layout = "python3 failed: " + read.layout;
-    read.data = read_file(folder / "frames");
-    return read;
+// The WAV file as python3's wave module reads it: "channels bytes-per-sample rate frames\n",
+// then the frames' bytes.
+std::string read_with_python(const ScratchFolder& folder, const std::string& wav) {
+    write_file(folder / "read.py",
+               "import sys, wave\n"
+               "w = wave.open(sys.argv[1], 'rb')\n"
+               "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())\n"
+               "sys.stdout.flush()\n"
+               "sys.stdout.buffer.write(w.readframes(w.getnframes()))\n");
+    const int status = shell("python3 '" + (folder / "read.py") + "' '" + wav + "' > '" +
+                             (folder / "read") + "' 2>&1");
+    return (status == 0 ? "" : "python3 failed: ") + read_file(folder / "read");
 }
 
 // The samples vellox's own ACM input hands out for the file.
@@ -92,75 +77,48 @@ std::vector<std::int16_t> test_signal(std::size_t count) {
     return signal;
 }
 
-TEST(Velloxdec, RoundTripIsExactAtLevel0AndMatchesTheAcmInputAtLevel7) {
-    if (!python_reads_wave()) GTEST_SKIP() << "python3 with its wave module is needed";
+// Exact at levels 0 without a size target, the ACM input's samples at the default levels 7,
+// in every layout: the header as -c and -r say, the last frame completed with zeros.
+TEST(Velloxdec, RoundTripsReadBackByAnIndependentReader) {
+    if (shell("python3 -c 'import wave' >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs python3";
     ScratchFolder folder;
-    const std::string raw = raw16(test_signal(70000));
-    write_file(folder / "in.raw", raw);
-
+    write_file(folder / "in.raw", raw16(test_signal(70001)));
     ASSERT_EQ(
         run_vellox({folder / "in.raw", folder / "exact.acm", "-l", "0", "-q0"}, folder).exit_code,
         0);
-    const RunResult exact = run_velloxdec(
-        {folder / "exact.acm", folder / "exact.wav", "--compare", folder / "in.raw"}, folder);
-    ASSERT_EQ(exact.exit_code, 0) << exact.err;
-    EXPECT_EQ(exact.out, dec_banner +
-                             "Input type: ACM\t70000 samples\n"
-                             "Levels: 0, subblocks: 16\n"
-                             "###\n"
-                             "Output file size: 140044\n"
-                             "SNR: inf dB\n"
-                             "Segmental SNR: 100.00 dB\n"
-                             "Peak error: 0\n"
-                             "Compared samples: 70000\n");
-    EXPECT_EQ(exact.err, "");
-    const WaveRead exact_read = read_with_python(folder, folder / "exact.wav");
-    EXPECT_EQ(exact_read.layout, "2 2 22050 35000\n");
-    EXPECT_TRUE(exact_read.data == raw);
-
     ASSERT_EQ(run_vellox({folder / "in.raw", folder / "lossy.acm"}, folder).exit_code, 0);
-    const RunResult lossy = run_velloxdec(
-        {folder / "lossy.acm", folder / "lossy.wav", "--COMPARE", folder / "in.raw"}, folder);
-    ASSERT_EQ(lossy.exit_code, 0) << lossy.err;
-    const std::size_t snr_at = lossy.out.find("\nSNR: ");
-    ASSERT_NE(snr_at, std::string::npos) << lossy.out;
-    EXPECT_GT(std::atof(lossy.out.c_str() + snr_at + 6), 20.0) << lossy.out;
-    const WaveRead lossy_read = read_with_python(folder, folder / "lossy.wav");
-    EXPECT_EQ(lossy_read.layout, "2 2 22050 35000\n");
-    EXPECT_TRUE(lossy_read.data == samples_of_acm(folder / "lossy.acm"));
-}
-
-TEST(Velloxdec, ChannelsAndRateSetTheHeaderAndCompleteTheLastFrame) {
-    if (!python_reads_wave()) GTEST_SKIP() << "python3 with its wave module is needed";
-    ScratchFolder folder;
-    const std::string raw = raw16(test_signal(3001));
-    write_file(folder / "in.raw", raw);
-    ASSERT_EQ(
-        run_vellox({folder / "in.raw", folder / "in.acm", "-l", "0", "-q0"}, folder).exit_code, 0);
+    const RunResult exact = run_velloxdec(
+        {folder / "exact.acm", folder / "out.wav", "--compare", folder / "in.raw"}, folder);
+    EXPECT_EQ(exact.exit_code, 0);
+    EXPECT_EQ(exact.out, dec_banner +
+                             "Input type: ACM\t70001 samples\nLevels: 0, subblocks: 16\n###\n"
+                             "Last frame completed with 1 zero samples\n"
+                             "Output file size: 140048\n"
+                             "SNR: inf dB\nSegmental SNR: 100.00 dB\nPeak error: 0\n"
+                             "Compared samples: 70001\n");
+    EXPECT_EQ(exact.err, "");
     struct Case {
+        const char* acm;
         std::vector<std::string> options;
-        std::string layout;
-        int padding;
+        const char* layout;
+        std::size_t padding;
     };
-    for (const Case& c :
-         std::vector<Case>{{{"-c", "1", "-r", "44100"}, "1 2 44100 3001\n", 0},
-                           {{"-C", "3", "-R", "1"}, "3 2 1 1001\n", 2},
-                           {{"-c", "16", "-r", "1000000"}, "16 2 1000000 188\n", 7}}) {
-        std::vector<std::string> args = {folder / "in.acm", folder / "out.wav"};
+    for (const Case& c : std::vector<Case>{
+             {"exact.acm", {}, "2 2 22050 35001\n", 1},
+             {"lossy.acm", {"-c", "1", "-r", "44100"}, "1 2 44100 70001\n", 0},
+             {"lossy.acm", {"-C", "3", "-R", "1"}, "3 2 1 23334\n", 1},
+             {"exact.acm", {"-c", "16", "-r", "1000000"}, "16 2 1000000 4376\n", 15}}) {
+        SCOPED_TRACE(c.layout);
+        std::vector<std::string> args = {folder / c.acm, folder / "out.wav", "--COMPARE",
+                                         folder / "in.raw"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const RunResult r = run_velloxdec(args, folder);
         ASSERT_EQ(r.exit_code, 0) << r.err;
-        const std::string completed =
-            c.padding > 0
-                ? "Last frame completed with " + std::to_string(c.padding) + " zero samples\n"
-                : "";
-        EXPECT_NE(r.out.find("#\n" + completed + "Output file size: " +
-                             std::to_string(44 + 2 * (3001 + c.padding)) + "\n"),
-                  std::string::npos)
-            << r.out;
-        const WaveRead read = read_with_python(folder, folder / "out.wav");
-        EXPECT_EQ(read.layout, c.layout);
-        EXPECT_TRUE(read.data == raw + std::string(2 * static_cast<std::size_t>(c.padding), '\0'));
+        EXPECT_EQ(read_with_python(folder, folder / "out.wav"),
+                  c.layout + samples_of_acm(folder / c.acm) + std::string(2 * c.padding, '\0'));
+        const std::size_t snr = r.out.find("\nSNR: ");
+        ASSERT_NE(snr, std::string::npos);
+        EXPECT_GT(std::atof(r.out.c_str() + snr + 6), 20.0);  // inf for the exact file
     }
 }
 
@@ -172,15 +130,14 @@ TEST(Velloxdec, StandardOutputTakesTheWholeFileAndTheConsoleMovesToStandardError
     ASSERT_EQ(named.exit_code, 0) << named.err;
     const std::string wav = read_file(folder / "named.wav");
     ASSERT_EQ(wav.size(), 10044u);
-    // "-", and standard output named by its file: the same bytes, and the console text that a
-    // named file gets on standard output comes on standard error.
+    // "-", and standard output named by its file, get the same bytes; the console text comes
+    // on standard error, the usage text too.
     for (const std::string& name : {std::string("-"), std::string("/dev/stdout")}) {
         const RunResult piped = run_velloxdec({folder / "in.acm", name}, folder);
         EXPECT_EQ(piped.exit_code, 0) << name << piped.err;
         EXPECT_TRUE(piped.out == wav) << name;
         EXPECT_EQ(piped.err, named.out) << name;
     }
-    // So do the usage text and range messages of a run that would write there.
     const RunResult usage = run_velloxdec({folder / "in.acm", "-", "-x"}, folder);
     EXPECT_EQ(usage.exit_code, 2);
     EXPECT_EQ(usage.out, "");
@@ -189,35 +146,39 @@ TEST(Velloxdec, StandardOutputTakesTheWholeFileAndTheConsoleMovesToStandardError
     EXPECT_EQ(shell("'" + std::string(VELLOXDEC_EXECUTABLE) + "' '" + (folder / "in.acm") +
                     "' - >/dev/full 2>'" + (folder / "err") + "'"),
               1);
-    const std::string err = read_file(folder / "err");
-    EXPECT_NE(err.find("#\nError: No space left on device: '-'\n"), std::string::npos) << err;
+    EXPECT_NE(read_file(folder / "err").find("#\nError: No space left on device: '-'\n"),
+              std::string::npos);
 }
 
 TEST(Velloxdec, HelpVersionUsageAndRanges) {
     ScratchFolder folder;
-    const RunResult version = run_velloxdec({"--version"}, folder);
-    EXPECT_EQ(version.exit_code, 0);
-    EXPECT_EQ(version.out, "velloxdec " + std::string(vellox_version()) + "\n");
-    const RunResult help = run_velloxdec({"--help"}, folder);
+    EXPECT_EQ(run_velloxdec({"--version"}, folder).out,
+              "velloxdec " + std::string(vellox_version()) + "\n");
+    const RunResult help = run_velloxdec({"--HELP"}, folder);
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind(dec_banner + "Usage: velloxdec [-t] acm_file_name", 0), 0u);
-    for (const char* option :
-         {"\n   -t ", "\n   -c channels ", "1 to 16 (default is 2)", "\n   -r rate ",
-          "1 to 1000000 Hz (default is\n                   22050)", "\n   --compare file ",
-          "\n   --version "}) {
+    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default is 2)",
+                               "1 to 1000000 Hz (default is\n                   22050)",
+                               "\n   --compare file ", "\n   --version "}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"in.acm"}, {"-t", "in.acm", "out.wav"}, {"in.acm", "out.wav", "-q0"}}) {
+             {},
+             {"in.acm"},                        // nothing to do
+             {"-t", "in.acm", "out.wav"},       // "-t" writes nothing
+             {"in.acm", "out.wav", "-q0"},      // no option here
+             {"-c", "2", "in.acm", "out.wav"},  // options follow the names
+             {"-x.acm", "out.wav"},             // a name given as ./-x.acm
+             {"in.acm", "out.wav", "--compare"}}) {
         const RunResult r = run_velloxdec(args, folder);
         EXPECT_EQ(r.exit_code, 2);
         EXPECT_EQ(r.out, dec_banner + usage_text);
         EXPECT_EQ(r.err, "");
     }
-    const RunResult channels = run_velloxdec({"in.acm", folder / "out.wav", "-c", "17"}, folder);
+    const RunResult channels = run_velloxdec({"in.acm", "o.wav", "-c", "17", "-r", "0"}, folder);
     EXPECT_EQ(channels.exit_code, 2);
     EXPECT_EQ(channels.out, dec_banner + "'channels' parameter (-c) should be between 1 and 16.\n");
-    const RunResult rate = run_velloxdec({"in.acm", "-t", "-r", "0"}, folder);
+    const RunResult rate = run_velloxdec({"in.acm", "-t", "-r", "1000001"}, folder);
     EXPECT_EQ(rate.exit_code, 2);
     EXPECT_EQ(rate.out, dec_banner + "'rate' parameter (-r) should be between 1 and 1000000.\n");
     EXPECT_TRUE(list_folder(folder.path()).empty());
@@ -237,14 +198,10 @@ TEST(Velloxdec, CompareReportsTheHandComputedQuality) {
     write_file(folder / "original.raw", raw16(original));
     const RunResult r =
         run_velloxdec({folder / "in.acm", "--compare", folder / "original.raw"}, folder);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, dec_banner +
-                         "Input type: ACM\t4096 samples\n"
-                         "Levels: 0, subblocks: 16\n"
-                         "##\n"
-                         "SNR: 23.44 dB\n"
-                         "Segmental SNR: 60.41 dB\n"
-                         "Peak error: 10\n"
+                         "Input type: ACM\t4096 samples\nLevels: 0, subblocks: 16\n##\n"
+                         "SNR: 23.44 dB\nSegmental SNR: 60.41 dB\nPeak error: 10\n"
                          "Compared samples: 4096\n"
                          "Sample counts differ: 5000 in the original, 4096 decoded\n");
     EXPECT_EQ(list_folder(folder.path()), (Names{"in.acm", "in.raw", "original.raw"}));
@@ -419,30 +376,6 @@ TEST(Velloxdec, EveryAllocationFailureIsReportedAndLosesNothing) {
         EXPECT_GT(k, 4);  // the decoder's block, tables and state, and the buffers
         EXPECT_NE(read_file(out), "precious");
     }
-}
-
-TEST(Velloxdec, SignalRemovesTheTemporaryFile) {
-    ScratchFolder folder;
-    // A header of 2^31 - 1 samples and no blocks: gigabytes of silence, far more than the test
-    // waits for; the file size limit keeps a late signal from filling the disk.
-    write_file(folder / "long.acm", std::string("\x97\x28\x03\x01\xFF\xFF\xFF\x7F\x02\x00\x22\x56"
-                                                "\x07\x01",
-                                                14));
-    write_file(folder / "out.wav", "precious");
-    RunOptions limited;
-    limited.file_size_limit = rlim_t{256} << 20;
-    limited.executable = VELLOXDEC_EXECUTABLE;
-    Child child({folder / "long.acm", folder / "out.wav"}, folder, limited);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (child.output_so_far().find('#') == std::string::npos &&
-           std::chrono::steady_clock::now() < give_up) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    kill(child.pid(), SIGTERM);
-    const RunResult r = child.wait();
-    EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
-    EXPECT_EQ(read_file(folder / "out.wav"), "precious");
-    EXPECT_EQ(list_folder(folder.path()), (Names{"long.acm", "out.wav"}));
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 // library hands out, little-endian, the last frame completed with zeros. Read back by the
 // programs' WAV reader and compared with the decoded samples, it gives no error at all.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "acm/acm_format.h"
