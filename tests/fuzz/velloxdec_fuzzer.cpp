@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t lost = vellox_decoder_samples_not_decoded(decoder);
     vellox_decoder_destroy(decoder);
 
-    const std::size_t padding =
-        (format.channels - sample_count % format.channels) % format.channels;
+    const auto channels = static_cast<std::uint32_t>(format.channels);
+    const std::size_t padding = (channels - sample_count % channels) % channels;
     const std::size_t data_size = 2 * (sample_count + padding);
     if (result.failed() || result.not_decoded != lost ||
         result.padding != static_cast<long>(padding) || wav.size() != 44 + data_size ||
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::uint8_t* bytes = wav.data();
     if (u32_at(bytes + 4) != 36 + data_size || u32_at(bytes + 40) != data_size ||
-        bytes[22] != format.channels || u32_at(bytes + 24) != 8000) {
+        bytes[22] != channels || u32_at(bytes + 24) != 8000) {
         __builtin_trap();
     }
     for (std::size_t i = 0; i < sample_count + padding; ++i) {
