@@ -1,5 +1,7 @@
-// velloxdec's process entry: everything happens in run_decoder.
+// velloxdec's process entry: the standard streams made safe, then everything happens in
+// run_decoder.
 
+#include "frontend/console.h"
 #include "frontend/decoder_driver.h"
 
 #ifdef VELLOX_ALLOCATION_HOOK
@@ -15,5 +17,6 @@ int main(int argc, char** argv) {
         vellox::fail_allocation_number(std::atoll(k));
     }
 #endif
+    vellox::reserve_standard_streams();
     return vellox::run_decoder(argc, argv);
 }

@@ -142,6 +142,12 @@ TEST(Velloxdec, StandardOutputTakesTheWholeFileAndTheConsoleMovesToStandardError
     EXPECT_EQ(usage.exit_code, 2);
     EXPECT_EQ(usage.out, "");
     EXPECT_EQ(usage.err, dec_banner + usage_text);
+    // Closed standard streams: the files opened later must not take their place, or the
+    // console text would end up inside the WAV file.
+    EXPECT_EQ(shell("'" + std::string(VELLOXDEC_EXECUTABLE) + "' '" + (folder / "in.acm") + "' '" +
+                    (folder / "closed.wav") + "' <&- >&- 2>&-"),
+              0);
+    EXPECT_TRUE(read_file(folder / "closed.wav") == wav);
     // A standard output that cannot take the file is a write error.
     EXPECT_EQ(shell("'" + std::string(VELLOXDEC_EXECUTABLE) + "' '" + (folder / "in.acm") +
                     "' - >/dev/full 2>'" + (folder / "err") + "'"),
