@@ -26,6 +26,12 @@ std::int32_t integer_value(const char* word) {
 // The leading real number of word, as atof reads it (0 when there is none).
 double real_value(const char* word) { return std::strtod(word, nullptr); }
 
+// The longest computed filters: from one tap more on, the "-fd" divisor (806) or the "-fo"
+// magnitudes and divisor (402) overflow the double range, and every tap comes out 0 or not a
+// number. A "-fc" file brings its own length.
+constexpr std::int32_t longest_fd_filter = 806;
+constexpr std::int32_t longest_fo_filter = 402;
+
 ParseOutcome check_ranges(const ConversionSettings& settings) {
     if (settings.levels < 0 || settings.levels > 15) {
         std::printf("'levels' parameter (-l) should be between 0 and 15.\n");
@@ -33,6 +39,15 @@ ParseOutcome check_ranges(const ConversionSettings& settings) {
     }
     if (settings.filter_length < 3) {
         std::printf("'filter_length' parameter should be greater than 2.\n");
+        return ParseOutcome::rejected;
+    }
+    // Only the design finally chosen counts: "-fd 900 -fc taps.txt" filters with the file.
+    if (settings.filter_kind == 'D' && settings.filter_length > longest_fd_filter) {
+        std::printf("'filter_length' parameter should be between 3 and 806.\n");
+        return ParseOutcome::rejected;
+    }
+    if (settings.filter_kind == 'O' && settings.filter_length > longest_fo_filter) {
+        std::printf("'filter_length' parameter should be between 3 and 402.\n");
         return ParseOutcome::rejected;
     }
     if (settings.subblocks < 1 || settings.subblocks > 4095) {
@@ -56,7 +71,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
     if (argc <= 2) return ParseOutcome::show_usage;
 
     int i = 1;
-    if (argv[i][0] == '-') {
+    // A lone "-" is no type word but the input name: standard input.
+    if (argv[i][0] == '-' && argv[i][1] != '\0') {
         const char* type_word = argv[i];
         if (word_is(type_word, "-8")) {
             settings.snd_type = SoundType::raw8;
