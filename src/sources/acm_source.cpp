@@ -113,13 +113,12 @@ AcmSource::~AcmSource() {
 }
 
 bool AcmSource::open(bool report) {
-    if (!open_file(report)) return false;
+    if (!open_file()) return false;
     std::uint8_t bytes[acm_header_size] = {};
     const std::size_t got = std::fread(bytes, 1, acm_header_size, file);
     if (got < static_cast<std::size_t>(acm_header_size) && std::ferror(file) != 0) {
         read_errno = errno != 0 ? errno : EIO;
-        if (report) print_system_error(file_name.c_str());
-        return false;
+        return refuse_unreadable();
     }
     const AcmHeader header = decode_acm_header(bytes);
     // A file shorter than the header, or one whose blocks would hold no values, is no
