@@ -15,6 +15,7 @@
 #include "common/alloc.h"
 #include "common/numeric.h"
 #include "frontend/errors.h"
+#include "frontend/input_spool.h"
 #include "frontend/output_file.h"
 #include "frontend/settings.h"
 #include "sources/sound_source.h"
@@ -32,6 +33,7 @@ constexpr int exit_usage = 2;
 
 struct ConversionContext {
     ConversionSettings settings;
+    InputSpool input;  // standard input or a pipe, copied for the source to read
     std::unique_ptr<SoundSource> source;
     OutputFile output;
     std::unique_ptr<AnalysisFilterBank> bank;
@@ -72,12 +74,21 @@ bool write_header(ConversionContext& context) {
 
 bool set_up_conversion(ConversionContext& context) {
     const ConversionSettings& settings = context.settings;
-    context.source = open_sound_source(settings.snd_file_name, settings.snd_type);
+    // Standard input, pipes and character devices are copied first: the sample count must be
+    // known before the header is written.
+    if (!context.input.open(settings.snd_file_name, settings.snd_type)) {
+        std::fprintf(stderr, "Cannot open input file.\n");
+        return false;
+    }
+    context.source =
+        open_sound_source(settings.snd_file_name, settings.snd_type, context.input.descriptor());
     if (context.source == nullptr) {
         std::fprintf(stderr, "Cannot open input file.\n");
         return false;
     }
-    if (!context.output.open(settings.acm_file_name)) {
+    // The output may replace the input only when an ACM file is re-encoded in place.
+    const int input_to_keep = context.source->is_acm() ? -1 : context.source->descriptor();
+    if (!context.output.open(settings.acm_file_name, input_to_keep)) {
         std::fprintf(stderr, "Cannot open output file.\n");
         return false;
     }
