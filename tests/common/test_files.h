@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,10 @@ namespace vellox::test {
 class TextFile {
 public:
     explicit TextFile(const std::string& text) {
-        static int serial = 0;
-        path = testing::TempDir() + "vellox_text_" + std::to_string(++serial) + ".txt";
-        std::FILE* file = std::fopen(path.c_str(), "w");
+        // A unique name: tests run in parallel processes that share the folder.
+        path = testing::TempDir() + "vellox_text_XXXXXX";
+        const int descriptor = mkstemp(path.data());
+        std::FILE* file = descriptor >= 0 ? fdopen(descriptor, "w") : nullptr;
         if (file != nullptr) {
             std::fputs(text.c_str(), file);
             std::fclose(file);
