@@ -175,15 +175,6 @@ TEST(ParseCommandLine, ComputedFiltersStopWhereTheirTapsStayFinite) {
     EXPECT_EQ(levels_first.printed, "'levels' parameter (-l) should be between 0 and 15.\n");
 }
 
-TEST(ParseCommandLine, ALoneDashIsTheInputName) {
-    const Parsed p = parse({"-", "out.acm"});
-    ASSERT_EQ(p.outcome, ParseOutcome::accepted);
-    EXPECT_EQ(p.settings.snd_type, SoundType::automatic);
-    EXPECT_STREQ(p.settings.snd_file_name, "-");
-    EXPECT_STREQ(parse({"-8", "-", "out.acm"}).settings.snd_file_name, "-");
-    EXPECT_EQ(parse({"-", "out.acm", "-"}).outcome, ParseOutcome::show_usage);
-}
-
 TEST(PrintUsage, PrintsTheUsageTextWithOnePercentSign) {
     testing::internal::CaptureStdout();
     print_usage();

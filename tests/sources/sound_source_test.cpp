@@ -318,7 +318,6 @@ TEST_F(SoundSourceTest, ReadsRf64WithItsDs64DataSize) {
         {rf64(ds64(4) + fmt + "data" + le(~0u, 4) + samples), 2},
         {rf64(ds64(1ULL << 40) + fmt + "data" + le(~0u, 4) + samples), 3},  // cut at the end
         {rf64(fmt + ds64(6) + chunk("LIST", "abcd") + "data" + le(~0u, 4) + samples), 3},
-        {rf64(ds64(~0ULL) + fmt + "data" + le(~0u, 4) + samples), 3},
         {rf64(ds64(2) + fmt + chunk("data", samples)), 3},  // a size that fits stays
         {rf64(fmt + "data" + le(~0u, 4) + samples), -1},    // no "ds64"
         {rf64(chunk("ds64", le(0, 8)) + fmt + "data" + le(~0u, 4) + samples), -1},
@@ -414,11 +413,8 @@ TEST_F(SoundSourceTest, ReadsAGivenDescriptorUnderTheGivenName) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     CaptureStderr();
-    EXPECT_EQ(open_sound_source("-", SoundType::raw16, ends[0]), nullptr);
+    EXPECT_EQ(open_sound_source("-", SoundType::automatic, ends[0]), nullptr);
     EXPECT_EQ(GetCapturedStderr(), "Error: Illegal seek: '-'\n");
-    CaptureStderr();
-    EXPECT_EQ(open_sound_source("-", SoundType::automatic, 1000), nullptr);
-    EXPECT_EQ(GetCapturedStderr(), "Error: Bad file descriptor: '-'\n");
     ::close(ends[0]);
     ::close(ends[1]);
 }
