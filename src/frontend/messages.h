@@ -14,10 +14,14 @@ enum class Message {
     unsupported_wav_format,
     not_an_acm_file,
     input_too_long,      // more than 2^31 - 1 samples
+    unsupported_format,  // another sound or container format under automatic detection
+    same_file,           // the output names the input
     bad_tap_count,       // the count of a "-fc" file
     bad_numeric_format,  // a tap of a "-fc" file
     levels_range,
-    filter_length_range,
+    filter_length_range,     // below 3
+    fd_filter_length_range,  // "-fd" past its longest finite design
+    fo_filter_length_range,  // "-fo" past its longest finite design
     subblocks_range,
     percents_range,
     clipped_coefficients,  // format: count, extreme value

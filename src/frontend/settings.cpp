@@ -8,6 +8,7 @@
 #include <cstdio>   // std::printf, std::fputs
 #include <cstdlib>  // std::strtol, std::strtod
 
+#include "analysis/filter_design.h"
 #include "frontend/messages.h"
 
 namespace vellox {
@@ -37,6 +38,15 @@ ParseOutcome check_ranges(const ConversionSettings& settings) {
         std::fputs(message_text(Message::filter_length_range), stdout);
         return ParseOutcome::rejected;
     }
+    // Only the design finally chosen counts: "-fd 900 -fc taps.txt" filters with the file.
+    if (settings.filter_kind == 'D' && settings.filter_length > max_fd_filter_length) {
+        std::fputs(message_text(Message::fd_filter_length_range), stdout);
+        return ParseOutcome::rejected;
+    }
+    if (settings.filter_kind == 'O' && settings.filter_length > max_fo_filter_length) {
+        std::fputs(message_text(Message::fo_filter_length_range), stdout);
+        return ParseOutcome::rejected;
+    }
     if (settings.subblocks < 1 || settings.subblocks > 4095) {
         std::fputs(message_text(Message::subblocks_range), stdout);
         return ParseOutcome::rejected;
@@ -58,7 +68,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
     if (argc <= 2) return ParseOutcome::show_usage;
 
     int i = 1;
-    if (argv[i][0] == '-') {
+    // A lone "-" is no type word but the input name: standard input.
+    if (argv[i][0] == '-' && argv[i][1] != '\0') {
         const char* type_word = argv[i];
         if (word_is(type_word, "-8")) {
             settings.snd_type = SoundType::raw8;

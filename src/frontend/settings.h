@@ -15,7 +15,7 @@ struct ConversionSettings {
     const char* acm_file_name = nullptr;     // borrowed
     std::int32_t levels = 7;                 // transform levels, 0 .. 15
     std::int32_t subblocks = 16;             // rows per block, 1 .. 4095
-    std::int32_t filter_length = 11;         // one-sided taps of "-fd"/"-fo", above 2
+    std::int32_t filter_length = 11;         // one-sided taps: "-fd" 3 .. 806, "-fo" 3 .. 402
     char filter_kind = 'D';                  // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
     double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
