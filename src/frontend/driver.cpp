@@ -19,6 +19,7 @@
 #include "frontend/output_file.h"
 #include "frontend/settings.h"
 #include "sources/sound_source.h"
+#include "vellox/vellox.h"
 
 namespace vellox {
 
@@ -177,6 +178,10 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
 }  // namespace
 
 int run_conversion(int argc, const char* const* argv) {
+    if (asks_for_version(argc, argv)) {
+        std::printf("vellox %s\n", vellox_version());
+        return exit_success;
+    }
     std::printf("vellox converter %s\n", version_text);
 
     ConversionContext context;
@@ -188,6 +193,10 @@ int run_conversion(int argc, const char* const* argv) {
             return exit_usage;
         case ParseOutcome::rejected:
             return exit_usage;
+        case ParseOutcome::show_help:
+            print_usage();
+            print_options();
+            return exit_success;
     }
 
     if (!set_up_conversion(context)) {

@@ -12,6 +12,7 @@
 
 #include "cli/cli_support.h"
 #include "frontend/usage_text.h"
+#include "vellox/vellox.h"
 
 namespace vellox::cli {
 namespace {
@@ -27,6 +28,32 @@ TEST(Cli, MalformedCommandLinesShowTheUsageAndExit2) {
         EXPECT_EQ(r.out, banner + usage_text);
         EXPECT_EQ(r.err, "");
     }
+}
+
+TEST(Cli, HelpListsEveryOptionAndVersionPrintsOneLine) {
+    ScratchFolder folder;
+    for (const char* word : {"--help", "--HELP"}) {
+        const RunResult help = run_vellox({word}, folder);
+        EXPECT_EQ(help.exit_code, 0);
+        EXPECT_EQ(help.err, "");
+        const std::string head = banner + usage_text;
+        ASSERT_EQ(help.out.substr(0, head.size()), head);
+        for (const char* option :
+             {"   -q percents ", "   -q0 ", "   -l levels ", "   -s subblocks ", "   -fd [length] ",
+              "   -fo [length] ", "   -fc file ", "   - ", "--version"}) {
+            EXPECT_NE(help.out.find(option), std::string::npos) << option;
+        }
+    }
+    const RunResult version = run_vellox({"--version"}, folder);
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "vellox " + std::to_string(VELLOX_VERSION_MAJOR) + "." +
+                               std::to_string(VELLOX_VERSION_MINOR) + "." +
+                               std::to_string(VELLOX_VERSION_PATCH) + "\n");
+    EXPECT_EQ(version.err, "");
+    // Anywhere else they are no options: the usage text, as for any unknown word.
+    const RunResult late = run_vellox({"in.raw", "out.acm", "--help"}, folder);
+    EXPECT_EQ(late.exit_code, 2);
+    EXPECT_EQ(late.out, banner + usage_text);
 }
 
 TEST(Cli, ValuesOutOfRangePrintTheirMessageAndExit2) {
