@@ -13,7 +13,8 @@ namespace vellox {
 constexpr std::int32_t max_filter_length = 1 << 20;
 
 // The longest computed filters whose magnitudes and divisor stay finite doubles: from one tap
-// more on the taps come out 0 or not a number.
+// more on, the "-fd" divisor or the "-fo" magnitudes and divisor overflow the double range,
+// and every tap comes out 0 or not a number. A "-fc" filter brings its own length.
 constexpr std::int32_t max_fd_filter_length = 806;
 constexpr std::int32_t max_fo_filter_length = 402;
 

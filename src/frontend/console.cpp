@@ -2,11 +2,9 @@
 
 #include "frontend/console.h"
 
-#include <fcntl.h>     // fcntl, open
 #include <sys/stat.h>  // stat, fstat
-#include <unistd.h>    // STDOUT_FILENO, close
+#include <unistd.h>    // STDOUT_FILENO
 
-#include <cerrno>   // errno, EBADF
 #include <cstring>  // std::strcmp
 
 namespace vellox {
@@ -23,15 +21,6 @@ bool names_standard_output(const char* name) {
 
 std::FILE* console_stream(const char* output_name) {
     return names_standard_output(output_name) ? stderr : stdout;
-}
-
-void reserve_standard_streams() {
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
-        // The lowest free descriptor is this one, the lower ones being open by now.
-        const int opened = ::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
-        if (opened > descriptor) close(opened);
-    }
 }
 
 }  // namespace vellox

@@ -15,9 +15,4 @@ namespace vellox {
 // output otherwise.
 [[nodiscard]] std::FILE* console_stream(const char* output_name);
 
-// Opens /dev/null on each of standard input, output and error that is closed, before the
-// program opens any file: otherwise a file opened later takes that descriptor, and console
-// text written to the stream ends up inside it.
-void reserve_standard_streams();
-
 }  // namespace vellox

@@ -112,19 +112,12 @@ bool open_input(DecoderContext& context) {
     }
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// True when the output name is a regular file that the decoder reads from, or the original:
-// replacing it would lose that input.
-bool output_replaces_an_input(const DecoderContext& context, const char* name) {
+// True when name is the file open as descriptor: replacing it would lose that input.
+bool names_open_file(const char* name, int descriptor) {
     struct stat target {};
-    if (::stat(name, &target) != 0 || !S_ISREG(target.st_mode)) return false;
     struct stat input {};
-    if (fstat(fileno(context.input.file), &input) == 0 && same_file(input, target)) return true;
-    const char* original = context.settings.original_file_name;
-    return original != nullptr && ::stat(original, &input) == 0 && same_file(input, target);
+    return ::stat(name, &target) == 0 && fstat(descriptor, &input) == 0 &&
+           target.st_dev == input.st_dev && target.st_ino == input.st_ino;
 }
 
 bool open_output(DecoderContext& context) {
@@ -139,12 +132,14 @@ bool open_output(DecoderContext& context) {
         context.sink.attach(stdout);
         return true;
     }
-    if (output_replaces_an_input(context, name)) {
+    // OutputFile refuses to replace the ACM input; the original of a comparison is kept the
+    // same way.
+    if (context.original != nullptr && names_open_file(name, context.original->descriptor())) {
         print_error(message_text(Message::same_file), name);
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;
     }
-    if (!context.output.open(name)) {
+    if (!context.output.open(name, fileno(context.input.file))) {
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;
     }

@@ -14,10 +14,12 @@
 #include "frontend/file_byte_sink.h"
 #include "frontend/filter_file.h"
 #include "frontend/filter_report.h"
+#include "frontend/input_spool.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/settings.h"
 #include "sources/sound_source.h"
+#include "vellox/vellox.h"
 
 namespace vellox {
 
@@ -32,6 +34,7 @@ constexpr int exit_usage = 2;
 
 struct ConversionContext {
     ConversionSettings settings;
+    InputSpool input;  // standard input or a pipe, copied for the source to read
     std::unique_ptr<SoundSource> source;
     OutputFile output;
     FileByteSink sink;               // the output file, for the encoder
@@ -45,12 +48,21 @@ void print_message(Message message) { print_error(message_text(message), nullptr
 
 bool set_up_conversion(ConversionContext& context) {
     const ConversionSettings& settings = context.settings;
-    context.source = open_sound_source(settings.snd_file_name, settings.snd_type);
+    // Standard input, pipes and character devices are copied first: the sample count must be
+    // known before the header is written.
+    if (!context.input.open(settings.snd_file_name, settings.snd_type)) {
+        std::fputs(message_text(Message::cannot_open_input), stderr);
+        return false;
+    }
+    context.source =
+        open_sound_source(settings.snd_file_name, settings.snd_type, context.input.descriptor());
     if (context.source == nullptr) {
         std::fputs(message_text(Message::cannot_open_input), stderr);
         return false;
     }
-    if (!context.output.open(settings.acm_file_name)) {
+    // The output may replace the input only when an ACM file is re-encoded in place.
+    const int input_to_keep = context.source->is_acm() ? -1 : context.source->descriptor();
+    if (!context.output.open(settings.acm_file_name, input_to_keep)) {
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;
     }
@@ -166,6 +178,10 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
 }  // namespace
 
 int run_conversion(int argc, const char* const* argv) {
+    if (asks_for_version(argc, argv)) {
+        std::printf("vellox %s\n", vellox_version());
+        return exit_success;
+    }
     std::printf("vellox converter %s\n", version_text);
 
     ConversionContext context;
@@ -177,6 +193,10 @@ int run_conversion(int argc, const char* const* argv) {
             return exit_usage;
         case ParseOutcome::rejected:
             return exit_usage;
+        case ParseOutcome::show_help:
+            print_usage();
+            print_options();
+            return exit_success;
     }
 
     if (!set_up_conversion(context)) {

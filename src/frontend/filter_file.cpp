@@ -3,7 +3,7 @@
 #include "frontend/filter_file.h"
 
 #include <cctype>  // std::isspace, std::isdigit
-#include <cmath>   // std::fabs
+#include <cmath>   // std::fabs, std::isfinite
 #include <cstdio>  // std::FILE, std::fopen, std::fscanf
 
 #include "analysis/filter_design.h"
@@ -69,7 +69,9 @@ FilterFileResult read_filter_file(const char* path, std::int32_t* count,
     double* c = taps->get();
     for (std::int32_t i = 0; i < n; ++i) {
         double value = 0.0;
-        if (std::fscanf(file.get(), "%lf", &value) != 1) {
+        // "nan", "inf" and values beyond the double range (1e999 reads as infinite) are no
+        // filter taps: they would make every coefficient 0 or saturated.
+        if (std::fscanf(file.get(), "%lf", &value) != 1 || !std::isfinite(value)) {
             print_error(message_text(Message::bad_numeric_format), path);
             return FilterFileResult::bad_value;
         }

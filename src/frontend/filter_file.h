@@ -13,7 +13,7 @@ enum class FilterFileResult {
     cannot_open,     // the system's message for the path
     bad_count,       // "Bad tap count in file"
     unusable_count,  // below 1, above max_filter_length, or no memory: no message
-    bad_value,       // "Bad numeric format in file"
+    bad_value,       // "Bad numeric format in file": unreadable, or not a finite number
 };
 
 // Reads the file at path. On ok, *count is the tap count n and *taps holds the n absolute

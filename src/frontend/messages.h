@@ -14,10 +14,14 @@ enum class Message {
     unsupported_wav_format,
     not_an_acm_file,
     input_too_long,      // more than 2^31 - 1 samples
+    unsupported_format,  // another sound or container format under automatic detection
+    same_file,           // the output names the input
     bad_tap_count,       // the count of a "-fc" file
     bad_numeric_format,  // a tap of a "-fc" file
     levels_range,
-    filter_length_range,
+    filter_length_range,     // below 3
+    fd_filter_length_range,  // "-fd" past its longest finite design
+    fo_filter_length_range,  // "-fo" past its longest finite design
     subblocks_range,
     percents_range,
     clipped_coefficients,  // format: count, extreme value
@@ -27,7 +31,6 @@ enum class Message {
     channels_range,        // velloxdec "-c"
     rate_range,            // velloxdec "-r"
     cannot_open_original,  // velloxdec's line after a "--compare" file that cannot be opened
-    same_file,             // an output that would replace an input
     frame_completed,       // format: zero samples that complete the WAV file's last frame
     sample_counts_differ,  // format: the original's sample count, the decoded one
 };

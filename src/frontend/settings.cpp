@@ -8,6 +8,7 @@
 #include <cstdio>   // std::printf, std::fputs
 #include <cstdlib>  // std::strtol, std::strtod
 
+#include "analysis/filter_design.h"
 #include "frontend/messages.h"
 
 namespace vellox {
@@ -37,6 +38,15 @@ ParseOutcome check_ranges(const ConversionSettings& settings) {
         std::fputs(message_text(Message::filter_length_range), stdout);
         return ParseOutcome::rejected;
     }
+    // Only the design finally chosen counts: "-fd 900 -fc taps.txt" filters with the file.
+    if (settings.filter_kind == 'D' && settings.filter_length > max_fd_filter_length) {
+        std::fputs(message_text(Message::fd_filter_length_range), stdout);
+        return ParseOutcome::rejected;
+    }
+    if (settings.filter_kind == 'O' && settings.filter_length > max_fo_filter_length) {
+        std::fputs(message_text(Message::fo_filter_length_range), stdout);
+        return ParseOutcome::rejected;
+    }
     if (settings.subblocks < 1 || settings.subblocks > 4095) {
         std::fputs(message_text(Message::subblocks_range), stdout);
         return ParseOutcome::rejected;
@@ -54,11 +64,17 @@ ParseOutcome check_ranges(const ConversionSettings& settings) {
 
 }  // namespace
 
+bool asks_for_version(int argc, const char* const* argv) {
+    return argc >= 2 && word_is(argv[1], "--version");
+}
+
 ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSettings& settings) {
+    if (argc >= 2 && word_is(argv[1], "--help")) return ParseOutcome::show_help;
     if (argc <= 2) return ParseOutcome::show_usage;
 
     int i = 1;
-    if (argv[i][0] == '-') {
+    // A lone "-" is no type word but the input name: standard input.
+    if (argv[i][0] == '-' && argv[i][1] != '\0') {
         const char* type_word = argv[i];
         if (word_is(type_word, "-8")) {
             settings.snd_type = SoundType::raw8;
@@ -118,6 +134,28 @@ void print_usage() {
     std::printf("   -q percents    limits the output file length by this percent of input\n");
     std::printf("                  length, sould be between 1 and 100 (default is 50%%).\n");
     std::printf("   -q0            unconstrained output file length.\n");
+}
+
+void print_options() {
+    std::printf(
+        "\n"
+        "Every option comes after the file names and may be written in any letter case:\n"
+        "   -q percents    size target in percent of the input's sample data, above 1 and at\n"
+        "                  most 100 (default 50); a target, not a limit: small -l and -s\n"
+        "                  values can exceed it\n"
+        "   -q0            no size target: every block is coded exactly (also -q -1)\n"
+        "   -l levels      transform levels, 0 to 15: 2^levels sub-bands (default 7)\n"
+        "   -s subblocks   rows per block, 1 to 4095 (default 16)\n"
+        "   -fd [length]   the default filter design, 3 to 806 one-sided taps (default 11)\n"
+        "   -fo [length]   the second computed filter design, 3 to 402 one-sided taps\n"
+        "                  (default 11)\n"
+        "   -fc file       filter taps from a text file: a count, then that many numbers,\n"
+        "                  the one-sided magnitudes from the outer end to the centre\n"
+        "   -              as snd_file_name: standard input; as acm_file_name: standard\n"
+        "                  output (the console text then goes to standard error)\n"
+        "   --help         this text;  --version  the version\n"
+        "Without a type word the input kind is detected: WAV (and RF64), then ACM, then raw\n"
+        "16-bit PCM. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n");
 }
 
 }  // namespace vellox

@@ -15,7 +15,7 @@ struct ConversionSettings {
     const char* acm_file_name = nullptr;     // borrowed
     std::int32_t levels = 7;                 // transform levels, 0 .. 15
     std::int32_t subblocks = 16;             // rows per block, 1 .. 4095
-    std::int32_t filter_length = 11;         // one-sided taps of "-fd"/"-fo", above 2
+    std::int32_t filter_length = 11;         // one-sided taps: "-fd" 3 .. 806, "-fo" 3 .. 402
     char filter_kind = 'D';                  // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
     double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
@@ -25,7 +25,11 @@ enum class ParseOutcome {
     accepted,    // run the conversion
     show_usage,  // malformed; the caller prints the usage text
     rejected,    // a value is out of range; its message is already printed
+    show_help,   // "--help": the caller prints the usage text and every option
 };
+
+// True when the first argument word is "--version" (in any letter case).
+[[nodiscard]] bool asks_for_version(int argc, const char* const* argv);
 
 // Fills settings from the argument vector (argv[0] is not looked at).
 [[nodiscard]] ParseOutcome parse_command_line(int argc, const char* const* argv,
@@ -33,5 +37,8 @@ enum class ParseOutcome {
 
 // Prints the usage text on standard output.
 void print_usage();
+
+// Prints every option with its range and default on standard output, for "--help".
+void print_options();
 
 }  // namespace vellox

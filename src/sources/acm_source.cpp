@@ -16,7 +16,7 @@ AcmSource::AcmSource(const char* name) : SoundSource(name) {}
 AcmSource::~AcmSource() = default;
 
 bool AcmSource::open(bool report) {
-    if (!open_file(report)) return false;
+    if (!open_file()) return false;
     bytes.attach(file);
     switch (decoder.open()) {
         case VELLOX_OK:
@@ -26,11 +26,8 @@ bool AcmSource::open(bool report) {
             return true;
         case VELLOX_ERROR_READ:
             read_errno = bytes.error();
-            if (report) {
-                errno = read_errno;
-                print_system_error(file_name.c_str());
-            }
-            return false;
+            errno = read_errno;
+            return refuse_unreadable();
         case VELLOX_ERROR_SAMPLE_COUNT:
             print_error(message_text(Message::input_too_long), file_name.c_str());
             refused = true;

@@ -14,12 +14,13 @@ public:
     explicit AcmSource(const char* file_name);
     ~AcmSource() override;
 
-    // Opens the file, checks the header and makes the decoder. An unreadable file, a wrong
-    // magic, a file shorter than the header or a header with no rows per block fail with a
-    // message only when report is on; a sample count beyond 2^31 - 1 is refused with a
-    // message in any case.
+    // Opens the file, checks the header and makes the decoder. A wrong magic, a file shorter
+    // than the header or a header with no rows per block fail with a message only when
+    // report is on; a file that cannot be opened or read, or a sample count beyond 2^31 - 1,
+    // is refused with a message in any case.
     [[nodiscard]] bool open(bool report) override;
     const char* type_name() const override { return "ACM"; }
+    bool is_acm() const override { return true; }
 
     // Hands out the decoded stream; each value is shifted right by levels and saturated to 16
     // bits. A block that cannot be decoded gives zeros up to the next multiple of 65,536

@@ -10,7 +10,7 @@
 #include <fcntl.h>      // ::open, ::fcntl, O_*
 #include <sys/stat.h>   // ::fstat, S_IS*
 #include <sys/types.h>  // off_t
-#include <unistd.h>     // ::close
+#include <unistd.h>     // ::close, ::pread
 
 #include <algorithm>  // std::min, std::max, std::fill
 #include <cassert>    // assert
@@ -18,6 +18,7 @@
 #include <cmath>      // std::isnan, std::round
 #include <cstring>    // std::memcpy
 
+#include "acm/acm_format.h"
 #include "common/alloc.h"
 #include "frontend/errors.h"
 #include "frontend/messages.h"
@@ -36,6 +37,10 @@ std::uint32_t u16_le(const unsigned char* bytes) {
 }
 
 std::uint32_t u32_le(const unsigned char* bytes) { return u16_le(bytes) | u16_le(bytes + 2) << 16; }
+
+std::uint64_t u64_le(const unsigned char* bytes) {
+    return u32_le(bytes) | static_cast<std::uint64_t>(u32_le(bytes + 4)) << 32;
+}
 
 bool same_id(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
@@ -72,23 +77,30 @@ std::int16_t SoundSource::read_sample() {
     return read(&sample, 1) == 1 ? sample : 0;
 }
 
-bool SoundSource::open_file(bool report) {
+int SoundSource::descriptor() const { return file != nullptr ? ::fileno(file) : -1; }
+
+bool SoundSource::refuse_unreadable() {
+    print_system_error(file_name.c_str());
+    refused = true;
+    return false;
+}
+
+bool SoundSource::open_file() {
+    const bool by_name = given_descriptor < 0;
     // Opened without blocking, so that a pipe nobody writes to fails below instead of waiting
-    // for a writer; the flag is cleared again before any read.
-    const int descriptor = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) {
-        if (report) print_system_error(file_name.c_str());
-        return false;
-    }
+    // for a writer; the flag is cleared again before any read. A given descriptor is
+    // duplicated, so that the source can close its own file like any other.
+    const int descriptor = by_name ? ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                                   : ::fcntl(given_descriptor, F_DUPFD_CLOEXEC, 0);
+    if (descriptor < 0) return refuse_unreadable();
     struct stat info {};
     bool usable = ::fstat(descriptor, &info) == 0;
     if (usable && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
         // The driver needs the sample count before the first read: only what has a size is read.
-        refused = true;
         errno = S_ISDIR(info.st_mode) ? EISDIR : ESPIPE;
         usable = false;
     }
-    if (usable) {
+    if (usable && by_name) {
         const int flags = ::fcntl(descriptor, F_GETFL);
         usable = flags >= 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0;
     }
@@ -97,15 +109,15 @@ bool SoundSource::open_file(bool report) {
         usable = file != nullptr;
     }
     if (!usable) {
-        if (report) print_system_error(file_name.c_str());
+        const int error_number = errno;
         ::close(descriptor);
-        return false;
+        errno = error_number;
+        return refuse_unreadable();
     }
     off_t size = -1;
     if (::fseeko(file, 0, SEEK_END) != 0 || (size = ::ftello(file)) < 0 ||
         ::fseeko(file, 0, SEEK_SET) != 0) {
-        if (report) print_system_error(file_name.c_str());
-        return false;
+        return refuse_unreadable();
     }
     file_size = static_cast<std::int64_t>(size);
     return true;
@@ -120,10 +132,33 @@ RawPcmSource::RawPcmSource(const char* name, bool sixteen_bit) : SoundSource(nam
     }
 }
 
-bool RawPcmSource::open(bool report) {
-    if (!open_file(report)) return false;
+bool RawPcmSource::open(bool /*report*/) {
+    if (!open_file()) return false;
     // An odd last byte of 16-bit data is dropped.
     return set_sample_count(is_16bit != 0 ? file_size >> 1 : file_size);
+}
+
+bool RawPcmSource::begins_like_another_format() const {
+    // The formats a sound file given by mistake most likely has; WAV, RF64 and usable ACM
+    // files never come here, as their own kinds take them first.
+    static constexpr const char* signatures[] = {
+        "RIFF",                  // RIFF with a form other than WAVE (AVI, RMID, ...)
+        "RF64", "RIFX", "FORM",  // the last: AIFF and AIFC
+        "fLaC", "OggS", "ID3",   // the last: MP3 with a tag in front
+        "caff", ".snd", "wvpk", "MThd",
+    };
+    unsigned char head[4] = {};
+    // pread leaves both the file position and the stream's buffer alone.
+    const ssize_t got = ::pread(::fileno(file), head, sizeof head, 0);
+    if (got <= 0) return false;
+    for (const char* signature : signatures) {
+        const std::size_t length = std::strlen(signature);
+        if (static_cast<std::size_t>(got) >= length && std::memcmp(head, signature, length) == 0) {
+            return true;
+        }
+    }
+    // The ACM magic in front of a header that is too short or has no rows per block.
+    return got == sizeof head && u32_le(head) == acm_magic;
 }
 
 std::int32_t RawPcmSource::stored_bytes(SampleFormat sample_format) {
@@ -233,16 +268,18 @@ std::int32_t RawPcmSource::read_staged(std::int16_t* buffer, std::int32_t n) {
 WavSource::WavSource(const char* name) : RawPcmSource(name, true) {}
 
 bool WavSource::open(bool report) {
-    if (!open_file(report)) return false;
+    if (!open_file()) return false;
     unsigned char head[12];
-    if (std::fread(head, 1, sizeof head, file) != sizeof head || !same_id(head, "RIFF") ||
-        !same_id(head + 8, "WAVE")) {
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    if (got != sizeof head && std::ferror(file) != 0) return refuse_unreadable();
+    const bool rf64 = same_id(head, "RF64");
+    if (got != sizeof head || !(same_id(head, "RIFF") || rf64) || !same_id(head + 8, "WAVE")) {
         if (report) print_error(message_text(Message::not_a_wav_file), file_name.c_str());
         return false;
     }
     // From here on the file is taken as WAV: whatever fails stops the detection, so that a
     // WAV file is never converted as raw samples, header and all.
-    const std::int64_t data_bytes = find_data();
+    const std::int64_t data_bytes = find_data(rf64);
     if (data_bytes < 0) {
         print_error(message_text(Message::unsupported_wav_format), file_name.c_str());
         refused = true;
@@ -261,9 +298,11 @@ bool WavSource::open(bool report) {
     return true;
 }
 
-std::int64_t WavSource::find_data() {
+std::int64_t WavSource::find_data(bool rf64) {
     std::int64_t position = 12;  // bytes of the file behind us
     bool have_format = false;
+    std::uint64_t ds64_data_size = 0;  // RF64: the data size from "ds64"
+    bool have_ds64 = false;
     unsigned char header[8];
     // Writers put a handful of chunks before "data"; the bound keeps a hostile file of
     // gigabytes of empty chunks from being walked 8 bytes at a time.
@@ -275,11 +314,31 @@ std::int64_t WavSource::find_data() {
         const std::int64_t size = u32_le(header + 4);
         if (same_id(header, "data")) {
             if (!have_format) return -1;
+            std::uint64_t data_size = static_cast<std::uint64_t>(size);
+            // RF64 states 0xFFFFFFFF here and the real size in "ds64".
+            if (rf64 && size == 0xFFFFFFFF) {
+                if (!have_ds64) return -1;
+                data_size = ds64_data_size;
+            }
             // Writers that stream to a pipe cannot come back to fill in the size and leave a
             // placeholder (0x7FFFF000, 0x7FFFFFFF, 0xFFFFFFFF): the data ends with the file.
-            return std::max<std::int64_t>(0, std::min(size, file_size - position));
+            const std::int64_t left = std::max<std::int64_t>(0, file_size - position);
+            return data_size < static_cast<std::uint64_t>(left)
+                       ? static_cast<std::int64_t>(data_size)
+                       : left;
         }
         std::int64_t skip = size + (size & 1);  // an odd-sized chunk is followed by a pad byte
+        if (rf64 && same_id(header, "ds64")) {
+            // The RIFF size, the data size and the sample count, 64 bits each, then a table
+            // of other chunks' sizes that nothing here needs.
+            constexpr std::int64_t used = 16;
+            unsigned char body[used];
+            if (size < used || std::fread(body, 1, sizeof body, file) != sizeof body) return -1;
+            ds64_data_size = u64_le(body + 8);
+            have_ds64 = true;
+            position += used;
+            skip -= used;
+        }
         if (same_id(header, "fmt ")) {
             // 16 bytes for plain PCM, 18 with the extension size, 40 for the extensible form;
             // the first 26 reach the sub-format tag.
@@ -339,33 +398,40 @@ bool WavSource::take_format(const unsigned char* body, std::int64_t size) {
 
 namespace {
 
-// The automatic candidates, in the order they are tried.
+// The automatic candidates with a header, in the order they are tried.
 std::unique_ptr<SoundSource> make_candidate(int index, const char* name) {
-    switch (index) {
-        case 0:
-            return make_object<WavSource>(name);
-        case 1:
-            return make_object<AcmSource>(name);
-        default:
-            return make_object<RawPcmSource>(name, true);
-    }
+    if (index == 0) return make_object<WavSource>(name);
+    return make_object<AcmSource>(name);
 }
 
 }  // namespace
 
-std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType type) {
+std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType type,
+                                               int descriptor) {
     if (type == SoundType::automatic) {
-        for (int index = 0; index < 3; ++index) {
+        for (int index = 0; index < 2; ++index) {
             std::unique_ptr<SoundSource> source = make_candidate(index, file_name);
             if (source == nullptr) {
                 // Going on could read a WAV or ACM file as raw samples, header and all.
                 print_error(message_text(Message::cannot_allocate_memory), nullptr);
                 return nullptr;
             }
+            source->read_from_descriptor(descriptor);
             if (source->open(false)) return source;
             if (source->was_refused()) return nullptr;
         }
-        return nullptr;
+        std::unique_ptr<RawPcmSource> raw = make_object<RawPcmSource>(file_name, true);
+        if (raw == nullptr) {
+            print_error(message_text(Message::cannot_allocate_memory), nullptr);
+            return nullptr;
+        }
+        raw->read_from_descriptor(descriptor);
+        if (!raw->open(false)) return nullptr;
+        if (raw->begins_like_another_format()) {
+            print_error(message_text(Message::unsupported_format), file_name);
+            return nullptr;
+        }
+        return raw;
     }
     std::unique_ptr<SoundSource> source;
     switch (type) {
@@ -386,6 +452,7 @@ std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType 
         print_error(message_text(Message::cannot_allocate_memory), nullptr);
         return nullptr;
     }
+    source->read_from_descriptor(descriptor);
     if (!source->open_and_report()) return nullptr;
     return source;
 }

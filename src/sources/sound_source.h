@@ -26,8 +26,18 @@ public:
     [[nodiscard]] bool open_and_report() { return open(true); }
 
     // Opens the file and reads the kind's header. With report off, failures of the kind's own
-    // recognition stay silent.
+    // recognition stay silent; a file that cannot be opened or read at all is always reported.
     [[nodiscard]] virtual bool open(bool report) = 0;
+
+    // Makes open read descriptor (borrowed; open takes a duplicate) instead of opening
+    // file_name, which then only names the input in messages ("-" for standard input).
+    void read_from_descriptor(int descriptor) { given_descriptor = descriptor; }
+
+    // The descriptor of the opened file; -1 before open.
+    int descriptor() const;
+
+    // True for the ACM kind: an input that may be re-encoded onto itself.
+    virtual bool is_acm() const { return false; }
 
     // The kind's name for the report line.
     virtual const char* type_name() const = 0;
@@ -47,7 +57,7 @@ public:
 
     // True after a failed open that recognised the file as this kind but refused it (an
     // unsupported WAV file, an input too long), or found an input that no kind can read (a
-    // directory, a pipe): automatic detection stops there.
+    // missing or unreadable file, a directory, a pipe): automatic detection stops there.
     bool was_refused() const { return refused; }
 
     std::int32_t total_samples = 0;      // samples delivered in all; 0 until opened
@@ -55,14 +65,19 @@ public:
     int is_16bit = 1;                    // 1: the stored samples are 16-bit, 0: 8-bit
 
 protected:
-    // Opens file_name for reading as file and sets file_size. Only regular files and block
-    // devices are taken: a directory fails with EISDIR's text, a pipe, socket or character
-    // device with ESPIPE's (its length is not known beforehand), and both set refused. The
-    // system's text is printed when report is on. A pipe without a writer does not block.
-    [[nodiscard]] bool open_file(bool report);
+    // Opens file_name (or the given descriptor) for reading as file and sets file_size. Only
+    // regular files and block devices are taken: a directory fails with EISDIR's text, a pipe,
+    // socket or character device with ESPIPE's (its length is not known beforehand). Every
+    // failure prints the system's text with file_name and sets refused: no other kind could
+    // read the file either. A pipe without a writer does not block.
+    [[nodiscard]] bool open_file();
+
+    // Prints the system's text for errno with file_name, sets refused and returns false.
+    bool refuse_unreadable();
 
     std::FILE* file = nullptr;   // owned; opened "rb" by open
     std::string file_name;       // own copy, for opening and for messages
+    int given_descriptor = -1;   // borrowed; read instead of file_name when not -1
     std::int64_t file_size = 0;  // bytes in the file when it was opened
     int read_errno = 0;          // see read_error
     bool refused = false;        // see was_refused
@@ -78,6 +93,11 @@ public:
     [[nodiscard]] bool open(bool report) override;
     const char* type_name() const override { return is_16bit != 0 ? "RAW16" : "RAW8"; }
     std::int32_t read(std::int16_t* buffer, std::int32_t count) override;
+
+    // True when the opened file begins like a sound or container format that is not read
+    // here (FLAC, Ogg, AIFF, RIFF other than WAVE, an ACM header that cannot be used, ...), so
+    // that automatic detection does not turn it into noise. The read position stays.
+    [[nodiscard]] bool begins_like_another_format() const;
 
 protected:
     // How the stored samples look. The wide ones are read through staging and reduced to 16 bits.
@@ -101,7 +121,8 @@ protected:
 };
 
 // A RIFF/WAVE file with integer PCM (8, 16, 24 or 32 bits) or IEEE float (32 or 64 bits)
-// samples, delivered as 16-bit samples from the "data" chunk on.
+// samples, delivered as 16-bit samples from the "data" chunk on. Also its 64-bit form RF64,
+// whose "ds64" chunk holds the data size the 32-bit field cannot.
 class WavSource : public RawPcmSource {
 public:
     explicit WavSource(const char* file_name);
@@ -113,16 +134,19 @@ public:
 
 private:
     // Walks the chunks up to the start of the "data" body, setting format and is_16bit from
-    // "fmt " on the way; returns the sample data's length in bytes, capped at the end of the
-    // file, or -1 when the file is unsupported or malformed.
-    std::int64_t find_data();
+    // "fmt " on the way (and, for RF64, taking the data size from "ds64"); returns the sample
+    // data's length in bytes, capped at the end of the file, or -1 when the file is
+    // unsupported or malformed.
+    std::int64_t find_data(bool rf64);
 
     // Takes format and is_16bit from a "fmt " body of size bytes (at least 16, the first 26 of
     // them here); false for a format not read.
     [[nodiscard]] bool take_format(const unsigned char* body, std::int64_t size);
 };
 
-// An opened source for type, owned by the caller, or nullptr after printing why not.
-[[nodiscard]] std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType type);
+// An opened source for type, owned by the caller, or nullptr after printing why not. When
+// descriptor is not -1, that open file (borrowed) is read and file_name only names it.
+[[nodiscard]] std::unique_ptr<SoundSource> open_sound_source(const char* file_name, SoundType type,
+                                                             int descriptor = -1);
 
 }  // namespace vellox

@@ -126,6 +126,8 @@ struct RunOptions {
     std::vector<std::string> environment;        // NAME=value settings added for the child
     std::optional<uid_t> user;                   // run as this user (and group), from root
     std::optional<mode_t> umask;                 // the child's file mode creation mask
+    int standard_input = -1;                     // the child's standard input; -1: this process's
+    std::vector<int> closed;  // standard descriptors (0, 1, 2) the child starts without
 };
 
 struct RunResult {
@@ -149,6 +151,8 @@ public:
             const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(err, 2);
+            if (options.standard_input >= 0) dup2(options.standard_input, 0);
+            for (const int descriptor : options.closed) close(descriptor);
             if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
                 _exit(126);
             if (options.file_size_limit) {

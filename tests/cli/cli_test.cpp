@@ -1,8 +1,10 @@
 // The executable as a user meets it: console text, exit status and the files left behind.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "cli/cli_support.h"
 #include "frontend/usage_text.h"
+#include "vellox/vellox.h"
 
 namespace vellox::cli {
 namespace {
@@ -27,6 +30,32 @@ TEST(Cli, MalformedCommandLinesShowTheUsageAndExit2) {
     }
 }
 
+TEST(Cli, HelpListsEveryOptionAndVersionPrintsOneLine) {
+    ScratchFolder folder;
+    for (const char* word : {"--help", "--HELP"}) {
+        const RunResult help = run_vellox({word}, folder);
+        EXPECT_EQ(help.exit_code, 0);
+        EXPECT_EQ(help.err, "");
+        const std::string head = banner + usage_text;
+        ASSERT_EQ(help.out.substr(0, head.size()), head);
+        for (const char* option :
+             {"   -q percents ", "   -q0 ", "   -l levels ", "   -s subblocks ", "   -fd [length] ",
+              "   -fo [length] ", "   -fc file ", "   - ", "--version"}) {
+            EXPECT_NE(help.out.find(option), std::string::npos) << option;
+        }
+    }
+    const RunResult version = run_vellox({"--version"}, folder);
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "vellox " + std::to_string(VELLOX_VERSION_MAJOR) + "." +
+                               std::to_string(VELLOX_VERSION_MINOR) + "." +
+                               std::to_string(VELLOX_VERSION_PATCH) + "\n");
+    EXPECT_EQ(version.err, "");
+    // Anywhere else they are no options: the usage text, as for any unknown word.
+    const RunResult late = run_vellox({"in.raw", "out.acm", "--help"}, folder);
+    EXPECT_EQ(late.exit_code, 2);
+    EXPECT_EQ(late.out, banner + usage_text);
+}
+
 TEST(Cli, ValuesOutOfRangePrintTheirMessageAndExit2) {
     ScratchFolder folder;
     write_file(folder / "in.raw", raw16({1, 2, 3}));
@@ -39,16 +68,18 @@ TEST(Cli, ValuesOutOfRangePrintTheirMessageAndExit2) {
 
 TEST(Cli, MissingInputIsReportedAndNothingIsCreated) {
     ScratchFolder folder;
+    const std::string message = "Error: No such file or directory: '" + (folder / "none.wav") +
+                                "'\nCannot open input file.\n";
+    // The system's reason is printed once, whether the type is detected or given.
     const RunResult automatic = run_vellox({folder / "none.wav", folder / "out.acm"}, folder);
     EXPECT_EQ(automatic.exit_code, 1);
     EXPECT_EQ(automatic.out, banner);
-    EXPECT_EQ(automatic.err, "Cannot open input file.\n");
+    EXPECT_EQ(automatic.err, message);
 
     const RunResult explicit_type =
         run_vellox({"-wav", folder / "none.wav", folder / "out.acm"}, folder);
     EXPECT_EQ(explicit_type.exit_code, 1);
-    EXPECT_EQ(explicit_type.err, "Error: No such file or directory: '" + (folder / "none.wav") +
-                                     "'\nCannot open input file.\n");
+    EXPECT_EQ(explicit_type.err, message);
     EXPECT_TRUE(list_folder(folder.path()).empty());
 }
 
@@ -212,15 +243,46 @@ TEST(Cli, DevicesAreWrittenInPlace) {
     EXPECT_EQ(list_folder(folder.path()), (std::set<std::string>{"full", "in.raw", "null"}));
 }
 
-TEST(Cli, ConvertingAFileOntoItselfWorks) {
+// "vellox song.wav song.wav" is a typo that would cost the user the sound; only an ACM file
+// is re-encoded in place.
+TEST(Cli, OutputThatIsTheInputIsRefusedUnlessTheInputIsAcm) {
     ScratchFolder folder;
     const std::string samples = raw16(sine(5000, 8000, 50));
-    write_file(folder / "a.raw", samples);
     write_file(folder / "same", samples);
-    ASSERT_EQ(run_vellox({"-16", folder / "a.raw", folder / "a.acm"}, folder).exit_code, 0);
-    const RunResult r = run_vellox({"-16", folder / "same", folder / "same"}, folder);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(read_file(folder / "same"), read_file(folder / "a.acm"));
+    ASSERT_EQ(link((folder / "same").c_str(), (folder / "hard").c_str()), 0);
+    ASSERT_EQ(symlink("same", (folder / "soft").c_str()), 0);
+    ASSERT_EQ(run_vellox({"-16", folder / "same", folder / "a.acm"}, folder).exit_code, 0);
+    ASSERT_EQ(run_vellox({folder / "a.acm", folder / "b.acm"}, folder).exit_code, 0);
+    for (const std::string output : {"same", "hard", "soft"}) {
+        for (const std::string type : {"-16", "-8", "-auto"}) {
+            SCOPED_TRACE(output + " " + type);
+            std::vector<std::string> args = {folder / "same", folder / output};
+            if (type != "-auto") args.insert(args.begin(), type);
+            const RunResult r = run_vellox(args, folder);
+            EXPECT_EQ(r.exit_code, 1);
+            EXPECT_EQ(r.out, banner);
+            EXPECT_EQ(r.err, "Error: Input and output are the same file: '" + (folder / output) +
+                                 "'\nCannot open output file.\n");
+        }
+    }
+    EXPECT_EQ(read_file(folder / "same"), samples);
+    EXPECT_EQ(list_folder(folder.path()),
+              (std::set<std::string>{"a.acm", "b.acm", "hard", "same", "soft"}));
+
+    // Standard input is the same file too.
+    const int in = open((folder / "same").c_str(), O_RDONLY);
+    ASSERT_GE(in, 0);
+    RunOptions from_same;
+    from_same.standard_input = in;
+    const RunResult piped = run_vellox({"-", folder / "hard"}, folder, from_same);
+    close(in);
+    EXPECT_EQ(piped.exit_code, 1);
+    EXPECT_EQ(read_file(folder / "same"), samples);
+
+    // An ACM file is re-encoded in place.
+    const RunResult acm = run_vellox({folder / "a.acm", folder / "a.acm"}, folder);
+    ASSERT_EQ(acm.exit_code, 0) << acm.err;
+    EXPECT_EQ(read_file(folder / "a.acm"), read_file(folder / "b.acm"));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::string read_errors(const std::string& path, FilterFileResult* result,
 }
 
 TEST(FilterFile, ReadsMagnitudesInFormattedInputNotation) {
-    TempFile file("  +3\t3e-1 -1.5e0\n5 trailing words are ignored");
+    TempFile file("  +3\t3e-1 -1.5e0\n5 trailing words are ignored 1e999");
     FilterFileResult result = FilterFileResult::bad_count;
     std::vector<double> taps;
     EXPECT_EQ(read_errors(file.path, &result, &taps), "");
@@ -62,6 +62,11 @@ TEST(FilterFile, BadFilesPrintTheirMessage) {
         {"3 1 2", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
         {"3 1 x 2", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
         {"3abc", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
+        // Values that are no finite numbers.
+        {"2 nan 1", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
+        {"2 1 -inf", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
+        {"3 1 2 1e999", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
+        {"1 INFINITY", FilterFileResult::bad_value, "Error: Bad numeric format in file"},
     };
     for (const Case& c : cases) {
         TempFile file(c.text);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis_filter_bank.h"
 #include "frontend/usage_text.h"
 
 namespace vellox {
@@ -135,6 +136,43 @@ TEST(ParseCommandLine, RangeChecksPrintTheFirstFailureOnly) {
     }
     EXPECT_EQ(parse({"i", "o", "-l", "0", "-s", "4095"}).outcome, ParseOutcome::accepted);
     EXPECT_EQ(parse({"i", "o", "-l", "15", "-s", "1"}).outcome, ParseOutcome::accepted);
+}
+
+// The longest computed filters accepted are the longest whose taps are all finite and not 0;
+// one tap more overflows the design and is refused. Only the design finally chosen counts.
+TEST(ParseCommandLine, ComputedFiltersStopWhereTheirTapsStayFinite) {
+    const auto all_taps_usable = [](FdFilterBank& bank) {
+        if (!bank.init()) return false;
+        bool usable = std::isfinite(bank.divisor());
+        for (std::int32_t k = 0; k < bank.full_filter_length(); ++k) {
+            for (const double tap : {bank.low_pass_taps()[k], bank.high_pass_taps()[k]}) {
+                usable = usable && std::isfinite(tap) && tap != 0.0;
+            }
+        }
+        return usable;
+    };
+    FdFilterBank fd_longest(1, 806), fd_over(1, 807);
+    FoFilterBank fo_longest(1, 402), fo_over(1, 403);
+    EXPECT_TRUE(all_taps_usable(fd_longest));
+    EXPECT_FALSE(all_taps_usable(fd_over));
+    EXPECT_TRUE(all_taps_usable(fo_longest));
+    EXPECT_FALSE(all_taps_usable(fo_over));
+
+    const char* fd_message = "'filter_length' parameter should be between 3 and 806.\n";
+    const char* fo_message = "'filter_length' parameter should be between 3 and 402.\n";
+    EXPECT_EQ(parse({"i", "o", "-fd", "806"}).outcome, ParseOutcome::accepted);
+    EXPECT_EQ(parse({"i", "o", "-fo", "402"}).outcome, ParseOutcome::accepted);
+    EXPECT_EQ(parse({"i", "o", "-fd", "807"}).printed, fd_message);
+    EXPECT_EQ(parse({"i", "o", "-fd", "99999999999"}).printed, fd_message);
+    EXPECT_EQ(parse({"i", "o", "-fo", "403"}).printed, fo_message);
+    EXPECT_EQ(parse({"i", "o", "-fd", "500", "-fo"}).printed, fo_message);
+    EXPECT_EQ(parse({"i", "o", "-fo", "500", "-fd"}).outcome, ParseOutcome::accepted);
+    EXPECT_EQ(parse({"i", "o", "-fd", "2", "-fo"}).printed,
+              std::string("'filter_length' parameter should be greater than 2.\n"));
+    EXPECT_EQ(parse({"i", "o", "-fd", "900", "-fc", "taps.txt"}).outcome, ParseOutcome::accepted);
+    const Parsed levels_first = parse({"i", "o", "-fo", "403", "-l", "16"});
+    EXPECT_EQ(levels_first.outcome, ParseOutcome::rejected);
+    EXPECT_EQ(levels_first.printed, "'levels' parameter (-l) should be between 0 and 15.\n");
 }
 
 TEST(PrintUsage, PrintsTheUsageTextWithOnePercentSign) {

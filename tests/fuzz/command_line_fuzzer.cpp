@@ -31,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Whatever is accepted lies in range.
         if (settings.levels < 0 || settings.levels > 15 || settings.subblocks < 1 ||
             settings.subblocks > 4095 || settings.filter_length < 3 ||
+            (settings.filter_kind == 'D' && settings.filter_length > 806) ||
+            (settings.filter_kind == 'O' && settings.filter_length > 402) ||
             settings.snd_file_name == nullptr || settings.acm_file_name == nullptr ||
             (settings.filter_kind == 'C' && settings.filter_file_name == nullptr)) {
             __builtin_trap();

@@ -180,12 +180,14 @@ TEST(AcmSource, RejectsWhatIsNoAcmStream) {
         EXPECT_FALSE(loud.was_refused());
     }
 
+    // A file that cannot be opened at all is reported whatever the report flag.
     const std::string missing = testing::TempDir() + "/no_such_vellox_input.acm";
-    AcmSource quiet(missing.c_str());
-    EXPECT_EQ(open_with_stderr(quiet, false), std::make_pair(false, std::string()));
-    AcmSource loud(missing.c_str());
-    EXPECT_EQ(open_with_stderr(loud, true),
-              std::make_pair(false, "Error: No such file or directory: '" + missing + "'\n"));
+    for (const bool report : {false, true}) {
+        AcmSource source(missing.c_str());
+        EXPECT_EQ(open_with_stderr(source, report),
+                  std::make_pair(false, "Error: No such file or directory: '" + missing + "'\n"));
+        EXPECT_TRUE(source.was_refused());
+    }
 
     AcmSource directory(testing::TempDir().c_str());
     EXPECT_FALSE(open_with_stderr(directory, false).first);

@@ -2,6 +2,7 @@
 
 #include "sources/sound_source.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,14 +164,13 @@ TEST_F(SoundSourceTest, ReportsFilesThatCannotBeRead) {
         const char* text;
     } cases[] = {
         {missing, "No such file or directory"}, {dir, "Is a directory"}, {pipe, "Illegal seek"}};
+    // The reason is printed once, also under the automatic type; a pipe never blocks.
     for (const auto& c : cases) {
-        for (SoundType type : {SoundType::raw8, SoundType::raw16, SoundType::wav}) {
+        for (SoundType type : {SoundType::raw8, SoundType::raw16, SoundType::wav, SoundType::acm,
+                               SoundType::automatic}) {
             EXPECT_EQ(open(c.path, type), nullptr);
             EXPECT_EQ(errors, "Error: " + std::string(c.text) + ": '" + c.path + "'\n");
         }
-        // Only the driver's own line shows under the automatic type; a pipe never blocks.
-        EXPECT_EQ(open(c.path, SoundType::automatic), nullptr);
-        EXPECT_EQ(errors, "");
     }
 }
 
@@ -298,6 +298,125 @@ TEST_F(SoundSourceTest, CapsPlaceholderDataSizesAtTheEndOfTheFile) {
         ASSERT_NE(source, nullptr) << errors;
         EXPECT_EQ(source->total_samples, 2);
     }
+}
+
+TEST_F(SoundSourceTest, ReadsRf64WithItsDs64DataSize) {
+    const std::string fmt = chunk("fmt ", fmt_body(1, 16));
+    // The RIFF size, the data size and the sample count, then an empty table.
+    const auto ds64 = [](std::uint64_t data_size) {
+        return chunk("ds64", le(0, 8) + le(data_size, 8) + le(data_size / 2, 8) + le(0, 4));
+    };
+    const auto rf64 = [](const std::string& chunks) {
+        return "RF64" + le(~0u, 4) + "WAVE" + chunks;
+    };
+    const std::string samples = samples16({7, -7, 300});
+    const struct {
+        std::string bytes;
+        std::int32_t samples;  // -1: unsupported
+    } cases[] = {
+        {rf64(ds64(6) + fmt + "data" + le(~0u, 4) + samples), 3},
+        {rf64(ds64(4) + fmt + "data" + le(~0u, 4) + samples), 2},
+        {rf64(ds64(1ULL << 40) + fmt + "data" + le(~0u, 4) + samples), 3},  // cut at the end
+        {rf64(fmt + ds64(6) + chunk("LIST", "abcd") + "data" + le(~0u, 4) + samples), 3},
+        {rf64(ds64(2) + fmt + chunk("data", samples)), 3},  // a size that fits stays
+        {rf64(fmt + "data" + le(~0u, 4) + samples), -1},    // no "ds64"
+        {rf64(chunk("ds64", le(0, 8)) + fmt + "data" + le(~0u, 4) + samples), -1},
+        {"RF64" + le(~0u, 4) + "WAVE", -1},
+    };
+    for (const auto& c : cases) {
+        const std::string path = write("a.wav", c.bytes);
+        for (SoundType type : {SoundType::automatic, SoundType::wav}) {
+            auto source = open(path, type);
+            if (c.samples < 0) {
+                EXPECT_EQ(source, nullptr);
+                EXPECT_EQ(errors, "Error: Unsupported WAV format: '" + path + "'\n");
+                continue;
+            }
+            ASSERT_NE(source, nullptr) << errors;
+            EXPECT_STREQ(source->type_name(), "WAV");
+            EXPECT_EQ(source->total_samples, c.samples);
+            const std::vector<int> all = {7, -7, 300};
+            EXPECT_EQ(read_all(*source), std::vector<int>(all.begin(), all.begin() + c.samples));
+        }
+    }
+    // Beyond 4 GiB of data: 2^31 - 1 samples of 24 bits fit the count, one more does not.
+    const auto big = [&](const char* name, std::uint64_t count) {
+        const std::string head =
+            rf64(ds64(3 * count) + chunk("fmt ", fmt_body(1, 24)) + "data" + le(~0u, 4));
+        return sparse(name, head, static_cast<std::int64_t>(head.size() + 3 * count));
+    };
+    auto source = open(big("big.wav", 2147483647), SoundType::automatic);
+    ASSERT_NE(source, nullptr) << errors;
+    EXPECT_EQ(source->total_samples, 2147483647);
+    const std::string too_long = big("long.wav", 2147483648);
+    EXPECT_EQ(open(too_long, SoundType::wav), nullptr);
+    EXPECT_EQ(errors, "Error: Input file is too long: '" + too_long + "'\n");
+}
+
+// Automatic detection reads whatever it does not recognise as raw samples; files in another
+// sound or container format are refused instead of becoming noise. Explicit types read them.
+TEST_F(SoundSourceTest, AutomaticDetectionRefusesOtherSoundFormats) {
+    const std::string acm_magic = "\x97\x28\x03\x01"s;
+    const std::string refused[] = {
+        "RIFX" + le(100, 4) + "WAVE" + std::string(20, '\0'),
+        "FORM" + le(100, 4) + "AIFF",
+        "FORM" + le(100, 4) + "AIFC",
+        "fLaC\x00\x00\x00\x22"s,
+        "OggS\x00\x02"s,
+        "ID3\x04\x00\x00"s,
+        "caff\x00\x01",
+        ".snd\x00\x00\x00\x18"s,
+        "wvpk" + le(100, 4),
+        "MThd" + le(6, 4),
+        "RIFF" + le(100, 4) + "AVI " + std::string(20, '\0'),
+        "RIFF" + le(4, 4),  // cut before its form type
+        "RF64" + le(~0u, 4) + "AVI ",
+        acm_magic + le(1000, 4) + le(2, 2) + le(22050, 2),             // shorter than the header
+        acm_magic + le(1000, 4) + le(2, 2) + le(22050, 2) + le(3, 2),  // no rows per block
+        acm_magic,
+    };
+    for (const std::string& bytes : refused) {
+        const std::string path = write("a.snd", bytes);
+        EXPECT_EQ(open(path, SoundType::automatic), nullptr) << bytes;
+        EXPECT_EQ(errors, "Error: Unsupported sound file format: '" + path + "'\n");
+        auto source = open(path, SoundType::raw16);
+        ASSERT_NE(source, nullptr);
+        EXPECT_EQ(source->total_samples, static_cast<std::int32_t>(bytes.size() / 2));
+        EXPECT_NE(open(path, SoundType::raw8), nullptr);
+    }
+    // Near misses stay raw samples.
+    for (const std::string& bytes : {"ID"s, "fLa"s, "riff"s, "\x97\x28\x03"s, "\0ID3"s}) {
+        auto source = open(write("a.raw", bytes), SoundType::automatic);
+        ASSERT_NE(source, nullptr) << bytes;
+        EXPECT_STREQ(source->type_name(), "RAW16");
+        EXPECT_EQ(errors, "");
+    }
+}
+
+// Standard input and spooled pipes reach the sources as descriptors; messages name the input
+// as the user gave it.
+TEST_F(SoundSourceTest, ReadsAGivenDescriptorUnderTheGivenName) {
+    const int wav_file = ::open(write("a.wav", wav16({5, -5})).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(wav_file, 0);
+    for (int round = 0; round < 2; ++round) {  // the descriptor stays usable for the next
+        auto source = open_sound_source("-", SoundType::automatic, wav_file);
+        ASSERT_NE(source, nullptr);
+        EXPECT_STREQ(source->type_name(), "WAV");
+        EXPECT_EQ(read_all(*source), (std::vector<int>{5, -5}));
+        EXPECT_NE(source->descriptor(), wav_file);
+    }
+    CaptureStderr();
+    EXPECT_EQ(open_sound_source("-", SoundType::acm, wav_file), nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "Error: Not an ACM file: '-'\n");
+    ::close(wav_file);
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    CaptureStderr();
+    EXPECT_EQ(open_sound_source("-", SoundType::automatic, ends[0]), nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "Error: Illegal seek: '-'\n");
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST_F(SoundSourceTest, PadsShortReadsWithZeros) {
