@@ -16,6 +16,7 @@
 #include "frontend/decoder_settings.h"
 #include "frontend/errors.h"
 #include "frontend/file_byte_sink.h"
+#include "frontend/input_spool.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/quality_compare.h"
@@ -67,7 +68,8 @@ struct DecoderContext {
     std::FILE* console = stdout;  // borrowed: where the console lines go
     InputFile input;
     std::unique_ptr<vellox_decoder, DecoderDestroyer> decoder;  // reads from input
-    std::unique_ptr<SoundSource> original;                      // "--compare"
+    InputSpool original_spool;              // a "--compare" pipe or standard input, copied
+    std::unique_ptr<SoundSource> original;  // "--compare"
     QualityMeter meter;
     OutputFile output;        // a named WAV file
     FileByteSink sink;        // the WAV file's bytes: output's stream or standard output
@@ -154,9 +156,14 @@ bool set_up_decoding(DecoderContext& context) {
         std::fputs(message_text(Message::cannot_open_input), stderr);
         return false;
     }
-    if (context.settings.original_file_name != nullptr) {
-        context.original =
-            open_sound_source(context.settings.original_file_name, SoundType::automatic);
+    const char* original = context.settings.original_file_name;
+    if (original != nullptr) {
+        // The original is read as vellox reads its input: pipes and standard input copied
+        // first, then detected.
+        if (context.original_spool.open(original, SoundType::automatic)) {
+            context.original = open_sound_source(original, SoundType::automatic,
+                                                 context.original_spool.descriptor());
+        }
         if (context.original == nullptr) {
             std::fputs(message_text(Message::cannot_open_original), stderr);
             return false;

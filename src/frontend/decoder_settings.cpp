@@ -7,6 +7,7 @@
 #include <strings.h>  // strcasecmp
 
 #include <cstdlib>  // std::strtol
+#include <cstring>  // std::strcmp
 
 namespace vellox {
 
@@ -71,10 +72,15 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
         }
     }
     // "-t" writes nothing, so a WAV file's name beside it is a mistake; and a run without
-    // either would do nothing at all.
+    // either, or without "--compare", would do nothing at all.
     if (settings.test && settings.wav_file_name != nullptr) return DecoderParse::show_usage;
     if (!settings.test && settings.wav_file_name == nullptr &&
         settings.original_file_name == nullptr) {
+        return DecoderParse::show_usage;
+    }
+    // Standard input can be only one of the two inputs.
+    if (settings.original_file_name != nullptr && std::strcmp(settings.acm_file_name, "-") == 0 &&
+        std::strcmp(settings.original_file_name, "-") == 0) {
         return DecoderParse::show_usage;
     }
 
@@ -112,9 +118,10 @@ void print_decoder_help(std::FILE* stream) {
         "                   give -c and -r for other material. A last frame that is\n"
         "                   not whole is completed with zeros.\n"
         "   --compare file  compares the decoded samples with file (WAV, ACM or raw\n"
-        "                   16-bit, detected as vellox detects them): SNR, segmental\n"
-        "                   SNR (2048-sample frames limited to -10..100 dB, silent\n"
-        "                   ones left out), peak error, samples compared.\n"
+        "                   16-bit, detected as vellox detects them; - reads standard\n"
+        "                   input): SNR, segmental SNR (2048-sample frames limited to\n"
+        "                   -10..100 dB, silent ones left out), peak error, samples\n"
+        "                   compared.\n"
         "   --help          this text.\n"
         "   --version       the version.\n"
         "Samples that damage cost are counted in a warning on standard error.\n"

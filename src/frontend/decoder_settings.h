@@ -11,7 +11,7 @@ namespace vellox {
 struct DecoderSettings {
     const char* acm_file_name = nullptr;       // borrowed; "-": standard input
     const char* wav_file_name = nullptr;       // borrowed; null: none; "-": standard output
-    const char* original_file_name = nullptr;  // borrowed; "--compare": the file to compare with
+    const char* original_file_name = nullptr;  // borrowed; "--compare"; "-": standard input
     bool test = false;                         // "-t": decode without writing
     std::int32_t channels = 2;                 // "-c": channels of the WAV file, 1 .. 16
     std::int32_t rate = 22050;                 // "-r": frames per second, 1 .. 1,000,000

@@ -175,7 +175,8 @@ TEST(Velloxdec, HelpVersionUsageAndRanges) {
              {"in.acm", "out.wav", "-q0"},      // no option here
              {"-c", "2", "in.acm", "out.wav"},  // options follow the names
              {"-x.acm", "out.wav"},             // a name given as ./-x.acm
-             {"in.acm", "out.wav", "--compare"}}) {
+             {"in.acm", "out.wav", "--compare"},
+             {"-", "--compare", "-"}}) {  // standard input for both
         const RunResult r = run_velloxdec(args, folder);
         EXPECT_EQ(r.exit_code, 2);
         EXPECT_EQ(r.out, dec_banner + usage_text);
@@ -211,6 +212,11 @@ TEST(Velloxdec, CompareReportsTheHandComputedQuality) {
                          "Compared samples: 4096\n"
                          "Sample counts differ: 5000 in the original, 4096 decoded\n");
     EXPECT_EQ(list_folder(folder.path()), (Names{"in.acm", "in.raw", "original.raw"}));
+    // The original through a pipe, read as vellox reads its input.
+    EXPECT_EQ(shell("cat '" + (folder / "original.raw") + "' | '" + VELLOXDEC_EXECUTABLE + "' '" +
+                    (folder / "in.acm") + "' --compare - > '" + (folder / "piped") + "'"),
+              0);
+    EXPECT_EQ(read_file(folder / "piped"), r.out);
 }
 
 // One block of random columns whose method codes are all multiples of 4 (zero, linear of 4,
