@@ -310,7 +310,18 @@ bool BlockPacker::init() {
     min_negative = allocate_array<std::int16_t>(columns);
     if (!min_negative) return false;
     search_columns = allocate_array<ColumnMaxima>(columns);
-    return search_columns != nullptr;
+    if (search_columns == nullptr) return false;
+    // High-quality mode: only with a bit budget, since without one every block is exact.
+    if (high_quality && bit_budget >= 0) {
+        hq = make_object<HqQuantizer>(columns, rows, hq_lookahead_bytes);
+        if (!hq || !hq->init()) return false;
+    }
+    return true;
+}
+
+void BlockPacker::set_high_quality(bool enabled, std::int64_t lookahead_bytes) {
+    high_quality = enabled;
+    hq_lookahead_bytes = lookahead_bytes;
 }
 
 void BlockPacker::pack_block(const std::int16_t* values) {
@@ -319,7 +330,29 @@ void BlockPacker::pack_block(const std::int16_t* values) {
     if (writer->write_error() != 0) return;
     std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
     const std::int32_t step = choose_step();
+    if (hq) {
+        // High-quality mode: the quantizer keeps the block, or borrows the block buffer when
+        // it keeps none, and hands back the blocks whose turn has come.
+        hq->push(block.get(), step, gcd_step);
+        while (hq->ready()) put_hq_block();
+        return;
+    }
     quantize_block(step);
+    code_columns();
+}
+
+// High-quality mode: the next block's head and columns, coded by the quantizer into the block
+// buffer with the per-column maxima of the coded integers.
+void BlockPacker::put_hq_block() {
+    const HqBlockHead head = hq->pop(block.get(), max_magnitude.get(), max_positive.get());
+    [[maybe_unused]] const std::int64_t bits_before = writer->bits_written();
+    writer->put_bits(static_cast<std::uint32_t>(head.range_bits), range_bits_width);
+    writer->put_bits(static_cast<std::uint32_t>(head.step), step_width);
+    code_columns();
+    assert(writer->bits_written() - bits_before == head.bits);
+}
+
+void BlockPacker::code_columns() {
     std::int32_t j = 0;
     while (j < columns) {
         // A run of zero columns is a run of zero method codes, put twelve at a time.
@@ -336,6 +369,10 @@ void BlockPacker::pack_block(const std::int16_t* values) {
 
 bool BlockPacker::finish() {
     if (!writer) return false;
+    if (hq && writer->write_error() == 0) {
+        hq->end_input();
+        while (hq->ready()) put_hq_block();
+    }
     writer->finish_bits();
     return writer->write_error() == 0;
 }
@@ -377,6 +414,7 @@ std::int32_t BlockPacker::choose_step() {
         }
     }
     const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
+    gcd_step = first_step;
 
     // A budget below -1 cannot be met by any step; it is taken as no limit like -1.
     if (bit_budget < 0) return first_step;

@@ -94,6 +94,7 @@ bool set_up_conversion(ConversionContext& context) {
                                            context.samples, context.block_size);
     context.packer = make_object<BlockPacker>(context.output.stream(), context.columns,
                                               settings.subblocks, context.bit_budget);
+    if (context.packer != nullptr) context.packer->set_high_quality(settings.high_quality);
     if (context.packer == nullptr || !context.packer->init()) {
         print_error("Cannot create packer", nullptr);
         return false;

@@ -94,6 +94,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             }
         } else if (word_is(word, "-q0")) {
             settings.percents = -1.0;
+        } else if (word_is(word, "-hq")) {
+            settings.high_quality = true;
         } else if (word_is(word, "-fd") || word_is(word, "-fo")) {
             settings.filter_kind = word_is(word, "-fd") ? 'D' : 'O';
             if (has_next && argv[i + 1][0] != '-')
