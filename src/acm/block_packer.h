@@ -50,7 +50,6 @@ private:
     double estimate_bits(std::int32_t step) const;
     void quantize_block(std::int32_t step);
     void code_column(std::int32_t column);
-    void code_columns();
     void put_hq_block();
 
     std::FILE* file;  // borrowed
@@ -82,6 +81,7 @@ private:
     bool high_quality = false;
     std::int64_t hq_lookahead_bytes = HqQuantizer::default_lookahead_bytes;
     std::unique_ptr<HqQuantizer> hq;
+    std::unique_ptr<ColumnMethod[]> hq_methods;  // columns: each column's method, from hq
 };
 
 }  // namespace vellox

@@ -138,6 +138,53 @@ std::int64_t hq_column_bits(const HqColumnCounts& c, std::int32_t rows) {
     return method_width + data;
 }
 
+HqColumnChoice hq_cheapest_column(const HqColumnCounts& c, std::int32_t rows) {
+    HqColumnChoice best;
+    best.bits = method_width;
+    if (c.max_magnitude == 0) return best;
+    const std::int64_t r = rows;
+    const std::int64_t zeros = c.zeros;
+    const std::int64_t ones = c.ones;
+    const std::int64_t nonzero = r - zeros;
+    const std::int64_t pair_zero_bits = c.pairs + 2 * std::int64_t{c.single_zeros};
+    const std::int64_t groups_of_3 = (r + 2) / 3;
+    const std::int64_t groups_of_2 = (r + 1) / 2;
+    // The narrowest linear column that holds the coded integers, then every method of a
+    // smaller range that holds them too.
+    const std::int32_t reach = std::max(c.max_magnitude, c.max_positive + 1);
+    const int width = std::max(3, ceil_log2(static_cast<std::uint32_t>(reach)) + 1);
+    std::int64_t data = width * r;
+    best.method = static_cast<ColumnMethod>(width);
+    auto consider = [&](ColumnMethod method, std::int64_t bits) {
+        if (bits < data) {
+            data = bits;
+            best.method = method;
+        }
+    };
+    const std::int32_t a = c.max_magnitude;
+    if (a <= 5) consider(ColumnMethod::packed2_7bit, 7 * groups_of_2);
+    if (a <= 4) {
+        consider(ColumnMethod::vlc4, zeros + 4 * nonzero);
+        consider(ColumnMethod::vlc4_pairs, pair_zero_bits + 5 * nonzero);
+    }
+    if (a <= 3) {
+        consider(ColumnMethod::vlc3, zeros + 3 * ones + 4 * (nonzero - ones));
+        consider(ColumnMethod::vlc3_pairs, pair_zero_bits + 4 * ones + 5 * (nonzero - ones));
+    }
+    if (a <= 2) {
+        consider(ColumnMethod::packed3_7bit, 7 * groups_of_3);
+        consider(ColumnMethod::vlc2, zeros + 3 * nonzero);
+        consider(ColumnMethod::vlc2_pairs, pair_zero_bits + 4 * nonzero);
+    }
+    if (a <= 1) {
+        consider(ColumnMethod::packed3_5bit, 5 * groups_of_3);
+        consider(ColumnMethod::vlc1, zeros + 2 * nonzero);
+        consider(ColumnMethod::vlc1_pairs, pair_zero_bits + 3 * nonzero);
+    }
+    best.bits = method_width + data;
+    return best;
+}
+
 HqQuantizer::HqQuantizer(std::int32_t column_count, std::int32_t row_count, std::int64_t bytes)
     : columns(column_count),
       rows(row_count),
@@ -216,12 +263,14 @@ void tally_row(const std::int16_t* __restrict row, std::int16_t* __restrict out,
 
 }  // namespace
 
-// One pass over a block: the coded integers (stored into coded when store is set), their
-// counts per column, and with extremes the per-column maxima of the values themselves.
-// Returns the bits the packer writes for these coded integers.
-template <typename Quantize, bool store, bool extremes>
+// One pass over a block: the coded integers (stored into coded when store is set) and their
+// counts per column. Returns the bits the packer writes for them: with standard, by the
+// standard mode's choice of methods, and then also the per-column maxima of the values
+// themselves; otherwise with the cheapest method for each column.
+template <typename Quantize, bool store, bool standard>
 std::int64_t HqQuantizer::tally(const std::int16_t* values, const Quantize& quantize,
                                 std::int16_t* coded) {
+    constexpr bool extremes = standard;
     const Tallies t = {column_magnitude.get(), column_positive.get(), column_zeros.get(),
                        column_ones.get(),      column_pairs.get(),    column_singles.get(),
                        column_run.get(),       column_top.get(),      column_bottom.get()};
@@ -239,15 +288,8 @@ std::int64_t HqQuantizer::tally(const std::int16_t* values, const Quantize& quan
     }
     std::int64_t bits = head_bits;
     for (std::int32_t j = 0; j < columns; ++j) {
-        HqColumnCounts c;
-        c.max_magnitude = t.magnitude[j];
-        c.max_positive = t.positive[j];
-        c.zeros = t.zeros[j];
-        c.ones = t.ones[j];
-        // A run of odd length at the end pairs with the zero row past the column.
-        c.pairs = t.pairs[j] + (t.run[j] & 1);
-        c.single_zeros = t.singles[j];
-        bits += hq_column_bits(c, rows);
+        const HqColumnCounts c = counts_of(j);
+        bits += standard ? hq_column_bits(c, rows) : hq_cheapest_column(c, rows).bits;
     }
     return bits;
 }
@@ -280,15 +322,15 @@ void HqQuantizer::push(const std::int16_t* values, std::int32_t standard_step,
 
 namespace {
 
-// What a column's data costs in the estimate, by the dense method the coder falls back to for
-// the largest magnitude a of its rounded integers: the costs for a = 1, 2, 3, 5 and the linear
-// bits per row, for one block shape.
+// What a column's data costs in the estimate for the largest magnitude a of its rounded
+// integers: the costs for a = 1, 2, 3 (also 4 without +4) and 5 (also 4 with +4), and the
+// linear bits per row, for one block shape.
 struct DenseCosts {
-    std::uint32_t one;    // packed3_5bit
-    std::uint32_t two;    // packed3_7bit
-    std::uint32_t three;  // 3-bit linear (also a = 4 without +4)
-    std::uint32_t five;   // packed2_7bit (also a = 4 with +4)
-    std::uint32_t row;    // rows: each bit of a linear width costs this much
+    std::uint32_t one;
+    std::uint32_t two;
+    std::uint32_t three;
+    std::uint32_t five;
+    std::uint32_t row;  // rows: each bit of a linear width costs this much
 };
 
 // The estimated data bits of one row of columns at one step, from the per-column maxima of
@@ -318,10 +360,11 @@ std::uint32_t estimate_row(const std::int32_t* __restrict top,
                                             (reach > 64) + (reach > 128) + (reach > 256) +
                                             (reach > 512) + (reach > 1024) + (reach > 2048) +
                                             (reach > 4096) + (reach > 8192) + (reach > 16384);
-        sum += (a >= 1 ? c.one : 0) + (a >= 2 ? c.two - c.one : 0) +
-               (a >= 3 ? c.three - c.two : 0) +
-               ((a >= 5) | ((a == 4) & (b > 3)) ? c.five - c.three : 0) +
-               (a >= 6 ? 4 * c.row - c.five : 0) + linear_widths * c.row;
+        // Differences of unsigned costs wrap, and wrap back in the sum.
+        const std::uint32_t five = (a >= 5) | ((a == 4) & (b > 3));
+        sum += c.one * (a >= 1) + (c.two - c.one) * (a >= 2) + (c.three - c.two) * (a >= 3) +
+               (c.five - c.three) * five + (4 * c.row - c.five) * (a >= 6) +
+               linear_widths * c.row;
     }
     return sum;
 }
@@ -329,16 +372,20 @@ std::uint32_t estimate_row(const std::int32_t* __restrict top,
 }  // namespace
 
 // The estimated data bits at every grid step, from the per-column maxima of the last tally:
-// each column costs what the dense method for its rounded maxima costs (the method the coder
-// falls back to when the prefix codes do not pay, as the standard mode's size estimate counts
-// it, but with whole groups).
+// each column costs what the cheapest method for its rounded maxima costs when every value
+// reaches them (so the estimate leaves out what zeros save, like the standard mode's).
 void HqQuantizer::estimate_block(std::int64_t* estimate) const {
     const std::int32_t* top = column_top.get();
     const std::int32_t* bottom = column_bottom.get();
     std::int32_t largest = 0;
     for (std::int32_t j = 0; j < columns; ++j) largest = std::max({largest, top[j], bottom[j]});
+    // Per largest magnitude, the cheapest method for a column whose values all reach it.
     const auto r = static_cast<std::uint32_t>(rows);
-    const DenseCosts costs = {5 * ((r + 2) / 3), 7 * ((r + 2) / 3), 3 * r, 7 * ((r + 1) / 2), r};
+    const std::uint32_t groups_of_3 = (r + 2) / 3;
+    const std::uint32_t groups_of_2 = (r + 1) / 2;
+    const DenseCosts costs = {std::min({5 * groups_of_3, 2 * r, 3 * r}),
+                              std::min({7 * groups_of_3, 3 * r}), 3 * r,
+                              std::min(7 * groups_of_2, 4 * r), r};
     estimate[0] = estimate_row<true>(top, bottom, columns, Divide{}, costs);
     for (int g = 1; g < grid_size; ++g) {
         // Every value below half the step rounds to 0.
@@ -347,6 +394,18 @@ void HqQuantizer::estimate_block(std::int64_t* estimate) const {
                 ? 0
                 : estimate_row<false>(top, bottom, columns, Divide(grid_step[g], true), costs);
     }
+}
+
+HqColumnCounts HqQuantizer::counts_of(std::int32_t j) const {
+    HqColumnCounts c;
+    c.max_magnitude = column_magnitude[j];
+    c.max_positive = column_positive[j];
+    c.zeros = column_zeros[j];
+    c.ones = column_ones[j];
+    // A run of odd length at the end pairs with the zero row past the column.
+    c.pairs = column_pairs[j] + (column_run[j] & 1);
+    c.single_zeros = column_singles[j];
+    return c;
 }
 
 std::int64_t HqQuantizer::least_bits() const {
@@ -451,8 +510,7 @@ std::int32_t HqQuantizer::fit_step(const std::int16_t* values, std::int32_t star
     return high;
 }
 
-HqBlockHead HqQuantizer::pop(std::int16_t* coded, std::int32_t* max_magnitude,
-                             std::int16_t* max_positive) {
+HqBlockHead HqQuantizer::pop(std::int16_t* coded, ColumnMethod* methods) {
     assert(ready());
     const std::int32_t slot = first;
     const std::int16_t* values = direct ? borrowed : held_values.get() + slot * block_size;
@@ -494,11 +552,9 @@ HqBlockHead HqQuantizer::pop(std::int16_t* coded, std::int32_t* max_magnitude,
 
     std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others
     for (std::int32_t j = 0; j < columns; ++j) {
-        const std::int32_t a = column_magnitude[j];
-        const std::int32_t b = column_positive[j];
-        max_magnitude[j] = a;
-        max_positive[j] = static_cast<std::int16_t>(b);
-        range_needed = std::max(range_needed, std::max(a, b + 1));
+        const HqColumnCounts c = counts_of(j);
+        methods[j] = hq_cheapest_column(c, rows).method;
+        range_needed = std::max(range_needed, std::max(c.max_magnitude, c.max_positive + 1));
     }
 
     recent_coded = recent_coded * ratio_memory + static_cast<double>(bits - least_bits());

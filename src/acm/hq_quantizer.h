@@ -7,6 +7,8 @@
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t, std::uint32_t
 #include <memory>   // std::unique_ptr
 
+#include "acm/acm_format.h"  // ColumnMethod
+
 namespace vellox {
 
 // The head of a block as the quantizer chose it.
@@ -27,8 +29,18 @@ struct HqColumnCounts {
 };
 
 // Bits the column coder writes for a column of rows coded integers with these counts, its
-// method code included, by the coder's own choice of method.
+// method code included, by the coder's own choice of method (the standard mode's).
 std::int64_t hq_column_bits(const HqColumnCounts& counts, std::int32_t rows);
+
+// A column's method and its bits, the method code included.
+struct HqColumnChoice {
+    ColumnMethod method = ColumnMethod::zero;  // for a linear column its width, 3 .. 16
+    std::int64_t bits = 0;
+};
+
+// The method that writes a column with these counts in the fewest bits, of those whose range
+// holds its coded integers.
+HqColumnChoice hq_cheapest_column(const HqColumnCounts& counts, std::int32_t rows);
 
 class HqQuantizer {
 public:
@@ -61,9 +73,9 @@ public:
     bool ready() const;
 
     // Quantizes the oldest held block into coded (rows * columns values, row after row; the
-    // values given to push when there is no look-ahead) and sets per column the largest
-    // magnitude and the largest positive value of the coded integers.
-    HqBlockHead pop(std::int16_t* coded, std::int32_t* max_magnitude, std::int16_t* max_positive);
+    // values given to push when there is no look-ahead) and chooses the method of each of its
+    // columns (columns entries).
+    HqBlockHead pop(std::int16_t* coded, ColumnMethod* methods);
 
     // Blocks held at most, the current one included: 1 without a look-ahead.
     std::int32_t lookahead_blocks() const { return capacity; }
@@ -77,7 +89,7 @@ public:
     static constexpr int grid_size = 31;
 
 private:
-    template <typename Quantize, bool store, bool extremes>
+    template <typename Quantize, bool store, bool standard>
     std::int64_t tally(const std::int16_t* values, const Quantize& quantize, std::int16_t* coded);
     void estimate_block(std::int64_t* estimate) const;
     std::int32_t choose_step(std::int32_t gcd, double* estimate_at_step) const;
@@ -85,6 +97,7 @@ private:
                          bool store);
     std::int32_t fit_step(const std::int16_t* values, std::int32_t start, std::int32_t gcd,
                           std::int64_t allowed);
+    HqColumnCounts counts_of(std::int32_t column) const;  // of the last tally
     // The bits of a block of zeros: the head and a method code per column.
     std::int64_t least_bits() const;
 
