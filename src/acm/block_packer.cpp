@@ -438,6 +438,8 @@ bool BlockPacker::finish() {
 
 std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
 
+std::int64_t BlockPacker::bits_written() const { return writer ? writer->bits_written() : 0; }
+
 int BlockPacker::write_error() const { return writer ? writer->write_error() : 0; }
 
 std::int32_t BlockPacker::choose_step() {

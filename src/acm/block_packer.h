@@ -41,6 +41,9 @@ public:
     // Bytes written behind the header so far.
     std::int64_t bytes_written() const;
 
+    // Bits of the stream so far, the held-back zero bytes included.
+    std::int64_t bits_written() const;
+
     // errno of the first failed write, 0 when none failed.
     int write_error() const;
 

@@ -308,14 +308,14 @@ void HqQuantizer::push(const std::int16_t* values, std::int32_t standard_step,
         source = copy;
     }
     // What the standard mode writes (truncating division), and the maxima of the values.
-    held_target[slot] =
+    held_target.get()[slot] =
         standard_step == 1
             ? tally<Unchanged, false, true>(source, Unchanged{}, nullptr)
             : tally<Divide, false, true>(source, Divide(standard_step, false), nullptr);
-    held_gcd[slot] = gcd_step;
+    held_gcd.get()[slot] = gcd_step;
     std::int64_t* estimate = held_estimate.get() + std::int64_t{slot} * grid_size;
-    estimate_block(estimate);
-    window_target += held_target[slot];
+    estimate_block(estimate, gcd_step);
+    window_target += held_target.get()[slot];
     for (int g = 0; g < grid_size; ++g) window_estimate[g] += estimate[g];
     ++count;
 }
@@ -363,8 +363,7 @@ std::uint32_t estimate_row(const std::int32_t* __restrict top,
         // Differences of unsigned costs wrap, and wrap back in the sum.
         const std::uint32_t five = (a >= 5) | ((a == 4) & (b > 3));
         sum += c.one * (a >= 1) + (c.two - c.one) * (a >= 2) + (c.three - c.two) * (a >= 3) +
-               (c.five - c.three) * five + (4 * c.row - c.five) * (a >= 6) +
-               linear_widths * c.row;
+               (c.five - c.three) * five + (4 * c.row - c.five) * (a >= 6) + linear_widths * c.row;
     }
     return sum;
 }
@@ -374,7 +373,7 @@ std::uint32_t estimate_row(const std::int32_t* __restrict top,
 // The estimated data bits at every grid step, from the per-column maxima of the last tally:
 // each column costs what the cheapest method for its rounded maxima costs when every value
 // reaches them (so the estimate leaves out what zeros save, like the standard mode's).
-void HqQuantizer::estimate_block(std::int64_t* estimate) const {
+void HqQuantizer::estimate_block(std::int64_t* estimate, std::int32_t gcd) const {
     const std::int32_t* top = column_top.get();
     const std::int32_t* bottom = column_bottom.get();
     std::int32_t largest = 0;
@@ -394,17 +393,23 @@ void HqQuantizer::estimate_block(std::int64_t* estimate) const {
                 ? 0
                 : estimate_row<false>(top, bottom, columns, Divide(grid_step[g], true), costs);
     }
+    // Where the block's own exact step codes it in fewer bits, pop takes that step.
+    if (gcd > 1) {
+        const std::int64_t exact =
+            estimate_row<false>(top, bottom, columns, Divide(gcd, true), costs);
+        for (int g = 0; g < grid_size; ++g) estimate[g] = std::min(estimate[g], exact);
+    }
 }
 
 HqColumnCounts HqQuantizer::counts_of(std::int32_t j) const {
     HqColumnCounts c;
-    c.max_magnitude = column_magnitude[j];
-    c.max_positive = column_positive[j];
-    c.zeros = column_zeros[j];
-    c.ones = column_ones[j];
+    c.max_magnitude = column_magnitude.get()[j];
+    c.max_positive = column_positive.get()[j];
+    c.zeros = column_zeros.get()[j];
+    c.ones = column_ones.get()[j];
     // A run of odd length at the end pairs with the zero row past the column.
-    c.pairs = column_pairs[j] + (column_run[j] & 1);
-    c.single_zeros = column_singles[j];
+    c.pairs = column_pairs.get()[j] + (column_run.get()[j] & 1);
+    c.single_zeros = column_singles.get()[j];
     return c;
 }
 
@@ -514,9 +519,9 @@ HqBlockHead HqQuantizer::pop(std::int16_t* coded, ColumnMethod* methods) {
     assert(ready());
     const std::int32_t slot = first;
     const std::int16_t* values = direct ? borrowed : held_values.get() + slot * block_size;
-    const std::int64_t target = held_target[slot];
+    const std::int64_t target = held_target.get()[slot];
 
-    const std::int32_t gcd = held_gcd[slot];
+    const std::int32_t gcd = held_gcd.get()[slot];
     double estimate = 0.0;
     std::int32_t step = choose_step(gcd, &estimate);
     // The cap: a block may borrow from the held blocks behind it only as much as leaves each
@@ -528,26 +533,38 @@ HqBlockHead HqQuantizer::pop(std::int16_t* coded, ColumnMethod* methods) {
                              (count - 1) * least_bits();
     assert(cap >= least_bits());
     std::int64_t bits = 0;
+    bool stored = false;  // coded holds the coded integers at step
     if (input_ended && count == 1) {
         // The last block takes exactly what is left of the standard mode's bits, where that
         // is at least a block of zeros: the estimate cannot make up for itself any more.
         const std::int64_t left = target_so_far + target - coded_so_far;
         step = fit_step(values, step, gcd, left >= least_bits() ? std::min(left, cap) : cap);
-        bits = code_at(values, step, coded, true);
+        bits = code_at(values, step, nullptr, false);
     } else {
         // Without a look-ahead the values are the coded integers' place: measure first.
-        bits = code_at(values, step, coded, !direct);
+        stored = !direct;
+        bits = code_at(values, step, coded, stored);
         // Over the cap: larger grid steps, galloping. At the last one every value codes as 0.
         int g = 0;
         for (int jump = 1; bits > cap && step < grid_step[grid_size - 1]; jump *= 2) {
             while (grid_step[g] <= step) ++g;  // the last grid step lies above every other
             g = std::min(g + jump - 1, grid_size - 1);
             step = grid_step[g];
-            estimate = static_cast<double>(held_estimate[std::int64_t{slot} * grid_size + g]);
-            bits = code_at(values, step, coded, !direct);
+            estimate = static_cast<double>(held_estimate.get()[std::int64_t{slot} * grid_size + g]);
+            bits = code_at(values, step, coded, stored);
         }
-        if (direct) (void)code_at(values, step, coded, true);
     }
+    // A block that its own exact step codes in no more bits is coded exactly. (The counts per
+    // column are then those of the exact step: the chosen step's are taken again below.)
+    if (gcd > 1 && gcd < step) {
+        const std::int64_t exact_bits = code_at(values, gcd, nullptr, false);
+        if (exact_bits <= bits) {
+            step = gcd;
+            bits = exact_bits;
+        }
+        stored = false;
+    }
+    if (!stored) (void)code_at(values, step, coded, true);
     assert(bits <= cap);
 
     std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others

@@ -91,7 +91,7 @@ public:
 private:
     template <typename Quantize, bool store, bool standard>
     std::int64_t tally(const std::int16_t* values, const Quantize& quantize, std::int16_t* coded);
-    void estimate_block(std::int64_t* estimate) const;
+    void estimate_block(std::int64_t* estimate, std::int32_t gcd) const;
     std::int32_t choose_step(std::int32_t gcd, double* estimate_at_step) const;
     std::int64_t code_at(const std::int16_t* values, std::int32_t step, std::int16_t* coded,
                          bool store);

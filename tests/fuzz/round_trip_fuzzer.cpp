@@ -2,9 +2,11 @@
 // (header, filter bank, clipping, blocks, the last one padded) and decoded through AcmSource.
 // With levels 0 and no size target every sample must come back exactly; otherwise the
 // decoder must deliver exactly the sample count from a stream it decodes without failure.
+// In the high-quality mode ("-hq") the stream must also stay within 1/256 of the standard
+// mode's bits for the same samples.
 //
-// Bytes: levels, two bytes of subblocks, the size target (0: none), the filter length, then
-// the samples, little-endian.
+// Bytes: levels (low four bits) and the high-quality mode (bit 4), two bytes of subblocks, the
+// size target (0: none), the filter length, then the samples, little-endian.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,9 +27,11 @@ constexpr std::int32_t chunk_size = 65536;   // samples per pass, as in the driv
 constexpr std::int64_t max_block = 1 << 16;  // values per block, so a run stays short
 constexpr std::size_t parameter_bytes = 5;
 
-// Encodes samples into the file at path; false when a write failed.
+// Encodes samples into the file at path; false when a write failed. Sets bits to the length
+// of the block stream in bits.
 bool encode(const std::string& path, const std::vector<std::int16_t>& samples, int levels,
-            std::int32_t subblocks, std::int32_t bit_budget, std::int32_t filter_length) {
+            std::int32_t subblocks, std::int32_t bit_budget, std::int32_t filter_length,
+            bool high_quality, std::int64_t& bits) {
     const auto count = static_cast<std::int32_t>(samples.size());
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) __builtin_trap();
@@ -45,6 +49,7 @@ bool encode(const std::string& path, const std::vector<std::int16_t>& samples, i
     bool written = false;
     {
         vellox::BlockPacker packer(file, columns, subblocks, bit_budget);
+        packer.set_high_quality(high_quality);
         if (!packer.init()) __builtin_trap();
         std::vector<std::int16_t> chunk(chunk_size);
         std::vector<std::int32_t> coefficients(chunk_size);
@@ -73,6 +78,7 @@ bool encode(const std::string& path, const std::vector<std::int16_t>& samples, i
             packer.pack_block(block.data());
         }
         written = packer.finish();
+        bits = packer.bits_written();
         // What the packer says it wrote is what the file holds behind the header.
         if (written && std::ftell(file) != vellox::acm_header_size + packer.bytes_written()) {
             __builtin_trap();
@@ -86,6 +92,7 @@ bool encode(const std::string& path, const std::vector<std::int16_t>& samples, i
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < parameter_bytes) return 0;
     const int levels = data[0] & 15;
+    const bool high_quality = (data[0] & 16) != 0;
     const std::int64_t most_rows = max_block >> levels < 4095 ? max_block >> levels : 4095;
     const auto subblocks = static_cast<std::int32_t>(1 + ((data[1] << 8) | data[2]) % most_rows);
     const int percents = data[3] % 100;  // 0: no size target, else 2 .. 100
@@ -108,7 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     static const std::string path = vellox::fuzz::scratch_file_name(".acm");
-    if (!encode(path, samples, levels, subblocks, bit_budget, filter_length)) __builtin_trap();
+    std::int64_t standard_bits = 0;
+    std::int64_t bits = 0;
+    if (high_quality) {
+        if (!encode(path, samples, levels, subblocks, bit_budget, filter_length, false,
+                    standard_bits)) {
+            __builtin_trap();
+        }
+    }
+    if (!encode(path, samples, levels, subblocks, bit_budget, filter_length, high_quality, bits))
+        __builtin_trap();
+    if (high_quality && bits > standard_bits + standard_bits / 256) __builtin_trap();
 
     vellox::AcmSource source(path.c_str());
     if (!source.open(false) || source.total_samples != count) __builtin_trap();
