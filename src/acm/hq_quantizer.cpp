@@ -333,9 +333,9 @@ struct DenseCosts {
     std::uint32_t row;  // rows: each bit of a linear width costs this much
 };
 
-// The estimated data bits of one row of columns at one step, from the per-column maxima of
-// the values. Free of branches and tables, so that the loop over the columns vectorises; the
-// sum fits 32 bits (at most 16 bits per value).
+// The estimated data bits of a block at one step, from the per-column maxima of its values.
+// Free of branches and tables, so that the loop over the columns vectorises; the sum fits 32
+// bits (at most 16 bits per value, and a block holds fewer than 2^27 values).
 template <bool unchanged>
 std::uint32_t estimate_row(const std::int32_t* __restrict top,
                            const std::int32_t* __restrict bottom, std::int32_t width,
