@@ -6,15 +6,15 @@
 
 namespace vellox {
 
-constexpr std::uint32_t acm_magic = 0x01032897;   // bytes 97 28 03 01 at offset 0
-constexpr int acm_header_size = 14;               // bytes before the block stream
-constexpr std::uint16_t acm_channels = 2;         // written whatever the input holds
+constexpr std::uint32_t acm_magic = 0x01032897;  // bytes 97 28 03 01 at offset 0
+constexpr int acm_header_size = 14;              // bytes before the block stream
+constexpr std::uint16_t acm_channels = 2;        // written whatever the input holds
 constexpr std::uint16_t acm_sample_rate = 22050;  // written whatever the input holds
 
 // The file header; every multi-byte field is little-endian in the file.
 struct AcmHeader {
     std::uint32_t magic = acm_magic;
-    std::uint32_t sample_count = 0;  // samples of all channels together
+    std::uint32_t sample_count = 0;      // samples of all channels together
     std::uint16_t channels = acm_channels;
     std::uint16_t sample_rate = acm_sample_rate;
     std::uint16_t levels_subblocks = 0;  // levels in bits 0-3, subblocks in bits 4-15
