@@ -236,6 +236,52 @@ void choose_small_column(BitWriter& out, std::int32_t a, std::int32_t b, const C
     }
 }
 
+// High-quality mode: a column coded with the method the quantizer chose for it.
+void put_column_as(BitWriter& out, ColumnMethod method, const Column& column) {
+    switch (method) {
+        case ColumnMethod::zero:
+            out.put_bits(static_cast<std::uint32_t>(method), method_width);
+            break;
+        case ColumnMethod::vlc1_pairs:
+            put_prefix_coded(out, vlc1_pairs_code, column);
+            break;
+        case ColumnMethod::vlc1:
+            put_prefix_coded(out, vlc1_code, column);
+            break;
+        case ColumnMethod::vlc2_pairs:
+            put_prefix_coded(out, vlc2_pairs_code, column);
+            break;
+        case ColumnMethod::vlc2:
+            put_prefix_coded(out, vlc2_code, column);
+            break;
+        case ColumnMethod::vlc3_pairs:
+            put_prefix_coded(out, vlc3_pairs_code, column);
+            break;
+        case ColumnMethod::vlc3:
+            put_prefix_coded(out, vlc3_code, column);
+            break;
+        case ColumnMethod::vlc4_pairs:
+            put_prefix_coded(out, vlc4_pairs_code, column);
+            break;
+        case ColumnMethod::vlc4:
+            put_prefix_coded(out, vlc4_code, column);
+            break;
+        case ColumnMethod::packed3_5bit:
+            put_packed3(out, column, method, 3, packed3_5bit_offset, 5);
+            break;
+        case ColumnMethod::packed3_7bit:
+            put_packed3(out, column, method, 5, packed3_7bit_offset, 7);
+            break;
+        case ColumnMethod::packed2_7bit:
+            put_packed2_7bit(out, column);
+            break;
+        default:  // linear, the code is the width
+            assert(method >= ColumnMethod::linear_first && method <= ColumnMethod::linear_last);
+            put_linear(out, static_cast<int>(method), column);
+            break;
+    }
+}
+
 }  // namespace
 
 BlockPacker::BlockPacker(ByteSink& output, std::int32_t column_count, std::int32_t row_count,
@@ -269,7 +315,20 @@ bool BlockPacker::init() {
     min_negative = allocate_array<std::int16_t>(columns);
     if (!min_negative) return false;
     search_columns = allocate_array<ColumnMaxima>(columns);
-    return search_columns != nullptr;
+    if (search_columns == nullptr) return false;
+    // High-quality mode: only with a bit budget, since without one every block is exact.
+    if (high_quality && bit_budget >= 0) {
+        hq_methods = allocate_array<ColumnMethod>(columns);
+        if (!hq_methods) return false;
+        hq = make_object<HqQuantizer>(columns, rows, hq_lookahead_bytes);
+        if (!hq || !hq->init()) return false;
+    }
+    return true;
+}
+
+void BlockPacker::set_high_quality(bool enabled, std::int64_t lookahead_bytes) {
+    high_quality = enabled;
+    hq_lookahead_bytes = lookahead_bytes;
 }
 
 void BlockPacker::pack_block(const std::int16_t* values) {
@@ -278,6 +337,13 @@ void BlockPacker::pack_block(const std::int16_t* values) {
     if (writer->write_failed()) return;
     std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
     const std::int32_t step = choose_step();
+    if (hq) {
+        // High-quality mode: the quantizer keeps the block, or borrows the block buffer when
+        // it keeps none, and hands back the blocks whose turn has come.
+        hq->push(block.get(), step, gcd_step);
+        while (hq->ready()) put_hq_block();
+        return;
+    }
     quantize_block(step);
     std::int32_t j = 0;
     while (j < columns) {
@@ -293,13 +359,45 @@ void BlockPacker::pack_block(const std::int16_t* values) {
     }
 }
 
+// High-quality mode: the next block, its coded integers and column methods as the quantizer
+// chose them.
+void BlockPacker::put_hq_block() {
+    const ColumnMethod* methods = hq_methods.get();
+    const HqBlockHead head = hq->pop(block.get(), hq_methods.get());
+    [[maybe_unused]] const std::int64_t bits_before = writer->bits_written();
+    writer->put_bits(static_cast<std::uint32_t>(head.range_bits), range_bits_width);
+    writer->put_bits(static_cast<std::uint32_t>(head.step), step_width);
+    std::int32_t j = 0;
+    while (j < columns) {
+        // A run of zero columns is a run of zero method codes, put twelve at a time.
+        std::int32_t zero_columns = 0;
+        while (j < columns && methods[j] == ColumnMethod::zero) {
+            ++zero_columns;
+            ++j;
+        }
+        for (; zero_columns >= 12; zero_columns -= 12) writer->put_bits(0, 12 * method_width);
+        if (zero_columns > 0) writer->put_bits(0, zero_columns * method_width);
+        if (j < columns) {
+            put_column_as(*writer, methods[j], Column{block.get() + j, columns, rows});
+            ++j;
+        }
+    }
+    assert(writer->bits_written() - bits_before == head.bits);
+}
+
 bool BlockPacker::finish() {
     if (!writer) return false;
+    if (hq && !writer->write_failed()) {
+        hq->end_input();
+        while (hq->ready()) put_hq_block();
+    }
     writer->finish_bits();
     return !writer->write_failed();
 }
 
 std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
+
+std::int64_t BlockPacker::bits_written() const { return writer ? writer->bits_written() : 0; }
 
 bool BlockPacker::write_failed() const { return writer && writer->write_failed(); }
 
@@ -336,6 +434,7 @@ std::int32_t BlockPacker::choose_step() {
         }
     }
     const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
+    gcd_step = first_step;
 
     // A budget below -1 cannot be met by any step; it is taken as no limit like -1.
     if (bit_budget < 0) return first_step;

@@ -5,6 +5,8 @@
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
 
+#include "acm/hq_quantizer.h"
+
 namespace vellox {
 
 class BitWriter;
@@ -20,17 +22,27 @@ public:
     BlockPacker(const BlockPacker&) = delete;
     BlockPacker& operator=(const BlockPacker&) = delete;
 
+    // High-quality mode ("-hq"), to be set before init; without a bit budget it changes
+    // nothing. Values are rounded instead of truncated, and the steps are chosen over a
+    // look-ahead of at most lookahead_bytes, so pack_block may hold blocks back until finish.
+    void set_high_quality(bool enabled,
+                          std::int64_t lookahead_bytes = HqQuantizer::default_lookahead_bytes);
+
     // Allocates the block buffer, the bit writer and the per-column arrays.
     [[nodiscard]] bool init();
 
     // Packs one block of rows * columns values, row after row. values is not changed.
     void pack_block(const std::int16_t* values);
 
-    // Ends the bit stream. False when any write to the sink failed.
+    // Codes the blocks still held back (high-quality mode), then ends the bit stream. False
+    // when any write to the sink failed.
     [[nodiscard]] bool finish();
 
     // Bytes of the stream handed to the sink so far (see BitWriter::bytes_written).
     std::int64_t bytes_written() const;
+
+    // Bits of the stream so far, the held-back zero bytes included.
+    std::int64_t bits_written() const;
 
     // True after a write the sink did not take whole; nothing is written after it.
     bool write_failed() const;
@@ -41,6 +53,7 @@ private:
     double estimate_bits(std::int32_t step) const;
     void quantize_block(std::int32_t step);
     void code_column(std::int32_t column);
+    void put_hq_block();
 
     ByteSink& sink;  // borrowed
     std::int32_t columns;
@@ -65,6 +78,13 @@ private:
     };
     std::unique_ptr<ColumnMaxima[]> search_columns;  // columns entries
     std::int32_t search_count = 0;                   // entries in use
+    std::int32_t gcd_step = 1;  // the current block's exact step, as choose_step found it
+
+    // High-quality mode: the setting, then the quantizer (null in the standard mode).
+    bool high_quality = false;
+    std::int64_t hq_lookahead_bytes = HqQuantizer::default_lookahead_bytes;
+    std::unique_ptr<HqQuantizer> hq;
+    std::unique_ptr<ColumnMethod[]> hq_methods;  // columns: each column's method, from hq
 };
 
 }  // namespace vellox

@@ -94,7 +94,9 @@ EncoderInit Encoder::init() {
     header_written = true;
 
     packer = make_object<BlockPacker>(sink, columns, settings.subblocks, settings.bit_budget);
-    if (!packer || !packer->init()) return EncoderInit::packer_failed;
+    if (!packer) return EncoderInit::packer_failed;
+    packer->set_high_quality(settings.high_quality);
+    if (!packer->init()) return EncoderInit::packer_failed;
 
     coefficients = allocate_array<std::int32_t>(chunk_size);
     block = allocate_array<std::int16_t>(block_size);

@@ -25,6 +25,8 @@ struct EncoderSettings {
     const double* taps = nullptr;     // 'C': tap_count magnitudes, outer end first; borrowed
     std::int32_t tap_count = 0;       //      until init returns
     std::int32_t bit_budget = -1;     // bits per block; -1: no limit (see derive_bit_budget)
+    bool high_quality = false;        // rounding, and steps spread over a bounded look-ahead;
+                                      // no change without a bit budget
 };
 
 // Coefficients that did not fit 16 bits.

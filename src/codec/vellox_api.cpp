@@ -134,6 +134,7 @@ void vellox_settings_init(vellox_settings* settings) {
     settings->tap_count = 0;
     settings->percents = 50.0;
     settings->input_is_16bit = 1;
+    settings->high_quality = 0;
 }
 
 vellox_status vellox_encoder_create(const vellox_settings* settings, uint32_t sample_count,
@@ -150,6 +151,7 @@ vellox_status vellox_encoder_create(const vellox_settings* settings, uint32_t sa
     encoding.subblocks = settings->subblocks;
     encoding.filter_kind = static_cast<char>(settings->filter & ~0x20);  // upper case
     encoding.filter_length = settings->filter_length;
+    encoding.high_quality = settings->high_quality != 0;
     if (encoding.filter_kind == 'C') {
         encoding.taps = settings->taps;
         encoding.tap_count = settings->tap_count;

@@ -73,6 +73,7 @@ bool set_up_conversion(ConversionContext& context) {
     encoding.subblocks = settings.subblocks;
     encoding.filter_kind = settings.filter_kind;
     encoding.filter_length = settings.filter_length;
+    encoding.high_quality = settings.high_quality;
     if (settings.filter_kind == 'C') {
         std::int32_t count = 0;
         if (read_filter_file(settings.filter_file_name, &count, &context.taps) !=

@@ -19,6 +19,7 @@ struct ConversionSettings {
     char filter_kind = 'D';                  // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
     double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
+    bool high_quality = false;               // "-hq": rounding and steps spread over blocks
 };
 
 enum class ParseOutcome {

@@ -39,8 +39,8 @@ TEST(Cli, HelpListsEveryOptionAndVersionPrintsOneLine) {
         const std::string head = banner + usage_text;
         ASSERT_EQ(help.out.substr(0, head.size()), head);
         for (const char* option :
-             {"   -q percents ", "   -q0 ", "   -l levels ", "   -s subblocks ", "   -fd [length] ",
-              "   -fo [length] ", "   -fc file ", "   - ", "--version"}) {
+             {"   -q percents ", "   -q0 ", "   -hq ", "   -l levels ", "   -s subblocks ",
+              "   -fd [length] ", "   -fo [length] ", "   -fc file ", "   - ", "--version"}) {
             EXPECT_NE(help.out.find(option), std::string::npos) << option;
         }
     }

@@ -72,12 +72,14 @@ TEST(VelloxApi, EncoderWritesTheProgramsBytesInAnyChunks) {
         char filter;
         int filter_length;
         double percents;
+        int high_quality;
     };
     const Case cases[] = {
-        {{}, 7, 16, 'D', 11, 50.0},
-        {{"-l", "0", "-q0"}, 0, 16, 'D', 11, -1.0},
-        {{"-l", "3", "-s", "5", "-fo", "7", "-q", "18.75"}, 3, 5, 'O', 7, 18.75},
-        {{"-l", "12", "-s", "1", "-q", "100"}, 12, 1, 'D', 11, 100.0},
+        {{}, 7, 16, 'D', 11, 50.0, 0},
+        {{"-l", "0", "-q0"}, 0, 16, 'D', 11, -1.0, 0},
+        {{"-l", "3", "-s", "5", "-fo", "7", "-q", "18.75"}, 3, 5, 'O', 7, 18.75, 0},
+        {{"-l", "12", "-s", "1", "-q", "100"}, 12, 1, 'D', 11, 100.0, 0},
+        {{"-q", "25", "-hq"}, 7, 16, 'D', 11, 25.0, 1},
     };
     for (const Case& c : cases) {
         vellox_settings settings;
@@ -87,6 +89,7 @@ TEST(VelloxApi, EncoderWritesTheProgramsBytesInAnyChunks) {
         settings.filter = c.filter;
         settings.filter_length = c.filter_length;
         settings.percents = c.percents;
+        settings.high_quality = c.high_quality;
         const Bytes expected = program_output(folder, "-16", raw, c.options);
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{777}, std::size_t{65536}}) {
             SCOPED_TRACE(testing::Message() << "levels " << c.levels << " chunk " << chunk);

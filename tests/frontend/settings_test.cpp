@@ -85,6 +85,20 @@ TEST(ParseCommandLine, OptionsSetTheirValues) {
     EXPECT_EQ(parse({"in", "out", "-q", "100"}).outcome, ParseOutcome::accepted);
 }
 
+TEST(ParseCommandLine, HighQualityIsAnOptionWordAfterTheNames) {
+    EXPECT_FALSE(parse({"in", "out"}).settings.high_quality);
+    for (const char* word : {"-hq", "-HQ", "-Hq"}) {
+        const Parsed p = parse({"in", "out", "-q", "30", word, "-fd"});
+        ASSERT_EQ(p.outcome, ParseOutcome::accepted) << word;
+        EXPECT_TRUE(p.settings.high_quality);
+        EXPECT_EQ(p.settings.percents, 30.0);
+        EXPECT_EQ(p.settings.filter_length, 11);  // "-fd" takes no value from a later word
+    }
+    EXPECT_TRUE(parse({"in", "out", "-fd", "-hq"}).settings.high_quality);
+    EXPECT_EQ(parse({"-hq", "in", "out"}).outcome, ParseOutcome::show_usage);  // no type word
+    EXPECT_EQ(parse({"in", "out", "-hq0"}).outcome, ParseOutcome::show_usage);
+}
+
 TEST(ParseCommandLine, FilterWordsTakeTheirValueOnlyWhenOneFollows) {
     const Parsed last = parse({"in", "out", "-fd"});
     EXPECT_EQ(last.outcome, ParseOutcome::accepted);

@@ -1,10 +1,12 @@
 // Round trip through the whole format and the C API: arbitrary 16-bit samples encoded in
 // chunks of a size the input picks, and decoded again. With levels 0 and no size target every
 // sample must come back exactly; otherwise the decoder must deliver exactly the sample count
-// from a stream it decodes without loss. What the encoder says it wrote is what it wrote.
+// from a stream it decodes without loss. What the encoder says it wrote is what it wrote. In
+// the high-quality mode ("-hq") the file must also stay within 1/256 of the standard mode's
+// size for the same samples (and the method codes of a last block, which either may end with).
 //
-// Bytes: levels, two bytes of subblocks, the size target (0: none), the filter length and the
-// chunk size, then the samples, little-endian.
+// Bytes: levels (low four bits) and the high-quality mode (bit 4), two bytes of subblocks, the
+// size target (0: none), the filter length and the chunk size, then the samples, little-endian.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,27 @@ int append(void* user, const unsigned char* bytes, std::size_t size) {
     return 0;
 }
 
+// The file for samples, fed chunk samples at a time; traps on any failure.
+std::vector<std::uint8_t> encode(const vellox_settings& settings,
+                                 const std::vector<std::int16_t>& samples, std::size_t chunk) {
+    std::vector<std::uint8_t> file;
+    vellox_encoder* encoder = nullptr;
+    const auto count = static_cast<std::uint32_t>(samples.size());
+    if (vellox_encoder_create(&settings, count, append, &file, &encoder) != VELLOX_OK) {
+        __builtin_trap();
+    }
+    for (std::size_t at = 0; at < samples.size(); at += chunk) {
+        const std::size_t n = samples.size() - at < chunk ? samples.size() - at : chunk;
+        if (vellox_encoder_feed(encoder, samples.data() + at, n) != VELLOX_OK) __builtin_trap();
+    }
+    std::uint64_t written = 0;
+    if (vellox_encoder_finish(encoder, &written) != VELLOX_OK || written != file.size()) {
+        __builtin_trap();
+    }
+    vellox_encoder_destroy(encoder);
+    return file;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -30,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vellox_settings settings;
     vellox_settings_init(&settings);
     settings.levels = data[0] & 15;
+    settings.high_quality = (data[0] & 16) != 0 ? 1 : 0;
     const std::int64_t most_rows =
         max_block >> settings.levels < 4095 ? max_block >> settings.levels : 4095;
     settings.subblocks = static_cast<int>(1 + ((data[1] << 8) | data[2]) % most_rows);
@@ -46,20 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto count = static_cast<std::uint32_t>(samples.size());
 
-    std::vector<std::uint8_t> file;
-    vellox_encoder* encoder = nullptr;
-    if (vellox_encoder_create(&settings, count, append, &file, &encoder) != VELLOX_OK) {
-        __builtin_trap();
+    const std::vector<std::uint8_t> file = encode(settings, samples, chunk);
+    if (settings.high_quality != 0) {
+        vellox_settings standard = settings;
+        standard.high_quality = 0;
+        const std::size_t standard_size = encode(standard, samples, 65536).size();
+        const std::size_t method_bytes = ((std::size_t{5} << settings.levels) + 20) / 8 + 1;
+        if (file.size() > standard_size + standard_size / 256 + method_bytes) __builtin_trap();
     }
-    for (std::size_t at = 0; at < samples.size(); at += chunk) {
-        const std::size_t n = samples.size() - at < chunk ? samples.size() - at : chunk;
-        if (vellox_encoder_feed(encoder, samples.data() + at, n) != VELLOX_OK) __builtin_trap();
-    }
-    std::uint64_t written = 0;
-    if (vellox_encoder_finish(encoder, &written) != VELLOX_OK || written != file.size()) {
-        __builtin_trap();
-    }
-    vellox_encoder_destroy(encoder);
 
     vellox_decoder* decoder = nullptr;
     if (vellox_decoder_open_memory(file.data(), file.size(), &decoder) != VELLOX_OK ||
