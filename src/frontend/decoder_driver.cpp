@@ -73,7 +73,6 @@ struct DecoderContext {
     QualityMeter meter;
     OutputFile output;        // a named WAV file
     FileByteSink sink;        // the WAV file's bytes: output's stream or standard output
-    bool to_stdout = false;   // the WAV file goes to standard output ("-")
     bool writes_wav = false;  // a WAV file is written
 };
 
@@ -126,17 +125,10 @@ bool open_output(DecoderContext& context) {
     const char* name = context.settings.wav_file_name;
     if (name == nullptr) return true;
     context.writes_wav = true;
-    if (std::strcmp(name, "-") == 0) {
-        // Standard output is written as it is, never replaced. A file size limit then fails
-        // the write, which is reported, instead of killing the process.
-        std::signal(SIGXFSZ, SIG_IGN);
-        context.to_stdout = true;
-        context.sink.attach(stdout);
-        return true;
-    }
-    // OutputFile refuses to replace the ACM input; the original of a comparison is kept the
-    // same way.
-    if (context.original != nullptr && names_open_file(name, context.original->descriptor())) {
+    // OutputFile refuses to replace the ACM input (and writes standard output, "-", as it is);
+    // the original of a comparison is kept the same way.
+    if (context.original != nullptr && std::strcmp(name, "-") != 0 &&
+        names_open_file(name, context.original->descriptor())) {
         print_error(message_text(Message::same_file), name);
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;
@@ -189,22 +181,14 @@ void print_decode_failure(const DecoderContext& context, const DecodeResult& res
     } else if (result.original_read_failed) {
         errno = context.original->read_error();
         print_system_error(context.settings.original_file_name);
-    } else if (context.to_stdout) {
-        errno = context.sink.error();
-        print_system_error(context.settings.wav_file_name);
     } else {
         context.output.print_write_error(context.sink.error());
     }
 }
 
-// Puts the WAV file in place: standard output flushed, a named file committed. Prints why not.
+// Puts the WAV file in place (standard output flushed). Prints why not.
 bool finish_output(DecoderContext& context) {
     if (!context.writes_wav) return true;
-    if (context.to_stdout) {
-        if (std::fflush(stdout) == 0) return true;
-        print_system_error(context.settings.wav_file_name);
-        return false;
-    }
     return context.output.commit();
 }
 

@@ -10,6 +10,7 @@
 
 #include "codec/encoder.h"
 #include "common/alloc.h"
+#include "frontend/console.h"
 #include "frontend/errors.h"
 #include "frontend/file_byte_sink.h"
 #include "frontend/filter_file.h"
@@ -34,7 +35,8 @@ constexpr int exit_usage = 2;
 
 struct ConversionContext {
     ConversionSettings settings;
-    InputSpool input;  // standard input or a pipe, copied for the source to read
+    std::FILE* console = stdout;  // borrowed: standard error when the output is standard output
+    InputSpool input;             // standard input or a pipe, copied for the source to read
     std::unique_ptr<SoundSource> source;
     OutputFile output;
     FileByteSink sink;               // the output file, for the encoder
@@ -134,12 +136,12 @@ bool run_main_loop(ConversionContext& context) {
         const auto n = static_cast<std::int32_t>(to_feed < chunk_size ? to_feed : chunk_size);
         (void)source.read(context.chunk.get(), n);
         (void)encoder.feed(context.chunk.get(), n);
-        std::printf("#");
-        std::fflush(stdout);
+        std::fputc('#', context.console);
+        std::fflush(context.console);
         to_feed -= n;
         if (encoder.write_failed()) break;
     }
-    std::printf("#\n");
+    std::fputs("#\n", context.console);
 
     if (source.read_error() != 0) {
         errno = source.read_error();
@@ -151,23 +153,25 @@ bool run_main_loop(ConversionContext& context) {
         return false;
     }
     if (encoder.left_to_pack() != 0)
-        std::printf(message_text(Message::left_to_pack), static_cast<long>(encoder.left_to_pack()));
+        std::fprintf(context.console, message_text(Message::left_to_pack),
+                     static_cast<long>(encoder.left_to_pack()));
     return true;
 }
 
 void print_report(const ConversionContext& context, std::int64_t output_size) {
-    std::printf("Output file size: %ld\n", static_cast<long>(output_size));
+    std::FILE* console = context.console;
+    std::fprintf(console, "Output file size: %ld\n", static_cast<long>(output_size));
     const double rate = context.samples == 0 ? 0.0
                                              : static_cast<double>(output_size) * 8.0 /
                                                    static_cast<double>(context.samples);
     const double bits_per_input_sample = context.source->is_16bit != 0 ? 16.0 : 8.0;
-    std::printf("Compression rate: %6.3f bits per sample (%6.2f%% of original file)\n", rate,
-                rate / bits_per_input_sample * 100.0);
+    std::fprintf(console, "Compression rate: %6.3f bits per sample (%6.2f%% of original file)\n",
+                 rate, rate / bits_per_input_sample * 100.0);
     const ClipStatistics& clips = context.encoder->clips();
     if (clips.count > 0) {
-        std::printf(message_text(Message::clipped_coefficients), static_cast<long>(clips.count),
-                    static_cast<long>(clips.extreme()));
-        std::fputs(message_text(Message::fade_out), stdout);
+        std::fprintf(console, message_text(Message::clipped_coefficients),
+                     static_cast<long>(clips.count), static_cast<long>(clips.extreme()));
+        std::fputs(message_text(Message::fade_out), console);
     }
     const std::int64_t lost = context.source->samples_not_decoded();
     if (lost > 0) {
@@ -183,20 +187,21 @@ int run_conversion(int argc, const char* const* argv) {
         std::printf("vellox %s\n", vellox_version());
         return exit_success;
     }
-    std::printf("vellox converter %s\n", version_text);
-
     ConversionContext context;
-    switch (parse_command_line(argc, argv, context.settings)) {
+    // Every console line goes to standard error when the ACM data goes to standard output.
+    context.console = console_stream(output_name(argc, argv));
+    std::fprintf(context.console, "vellox converter %s\n", version_text);
+    switch (parse_command_line(argc, argv, context.settings, context.console)) {
         case ParseOutcome::accepted:
             break;
         case ParseOutcome::show_usage:
-            print_usage();
+            print_usage(context.console);
             return exit_usage;
         case ParseOutcome::rejected:
             return exit_usage;
         case ParseOutcome::show_help:
-            print_usage();
-            print_options();
+            print_usage(context.console);
+            print_options(context.console);
             return exit_success;
     }
 
@@ -204,8 +209,8 @@ int run_conversion(int argc, const char* const* argv) {
         tear_down_conversion(context);
         return exit_failure;
     }
-    std::printf("Input type: %s\t%ld samples\n", context.source->type_name(),
-                static_cast<long>(context.source->total_samples));
+    std::fprintf(context.console, "Input type: %s\t%ld samples\n", context.source->type_name(),
+                 static_cast<long>(context.source->total_samples));
 
     bool written = run_main_loop(context);
     const std::int64_t output_size = context.encoder->bytes_written();

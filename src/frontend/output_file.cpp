@@ -172,6 +172,7 @@ bool OutputFile::open(const char* target_name, int input_to_keep) {
     // A file size limit then fails the write with EFBIG, which is reported, instead of killing
     // the process with the file half-written.
     std::signal(SIGXFSZ, SIG_IGN);
+    if (std::strcmp(target_name, "-") == 0) return open_standard_output(input_to_keep);
     struct stat status {};
     bool exists = false;
     if (!resolve_target(target_name, &final_path, &status, &exists)) {
@@ -336,6 +337,29 @@ void OutputFile::discard() {
         temporary_path.clear();
         stop_watching();
     }
+}
+
+// "-": standard output, written as it is (it is never replaced), through a stream of its own on
+// a copy of the descriptor, so that closing it checks the last writes and leaves standard
+// output open.
+bool OutputFile::open_standard_output(int input_to_keep) {
+    struct stat output_status {};
+    struct stat input_status {};
+    // "vellox song.wav - >> song.wav" would append ACM data to the sound it reads.
+    if (input_to_keep >= 0 && ::fstat(STDOUT_FILENO, &output_status) == 0 &&
+        ::fstat(input_to_keep, &input_status) == 0 && S_ISREG(output_status.st_mode) &&
+        input_status.st_dev == output_status.st_dev &&
+        input_status.st_ino == output_status.st_ino) {
+        print_error(message_text(Message::same_file), target);
+        return false;
+    }
+    const int descriptor = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (descriptor < 0 || (file = fdopen(descriptor, "wb")) == nullptr) {
+        print_system_error(target);
+        if (descriptor >= 0) close(descriptor);
+        return false;
+    }
+    return true;
 }
 
 void OutputFile::print_write_error(int error_number) const {

@@ -2,9 +2,9 @@
 // OutputFile: the ACM output, written so that a failure never costs the user a file. A
 // regular (or new) target is written to a temporary file beside it and put in its place only
 // after everything was written, flushed and closed without error; anything else (a device, a
-// FIFO) is written in place. Where the system allows, the temporary file has no name until
-// then, so that not even a killed process leaves it behind. Messages always name the target
-// as the user gave it.
+// FIFO, standard output as "-") is written in place. Where the system allows, the temporary
+// file has no name until then, so that not even a killed process leaves it behind. Messages
+// always name the target as the user gave it.
 
 #include <cstdio>  // std::FILE
 #include <string>  // std::string
@@ -41,6 +41,8 @@ public:
     void print_write_error(int error_number) const;
 
 private:
+    [[nodiscard]] bool open_standard_output(int input_to_keep);
+
     // Gives the unnamed file open as descriptor the name final_path, replacing the target
     // when it exists; false with errno set.
     [[nodiscard]] bool name_unnamed_file(int descriptor);

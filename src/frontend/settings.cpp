@@ -29,26 +29,26 @@ std::int32_t integer_value(const char* word) {
 // The leading real number of word, as atof reads it (0 when there is none).
 double real_value(const char* word) { return std::strtod(word, nullptr); }
 
-ParseOutcome check_ranges(const ConversionSettings& settings) {
+ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console) {
     if (settings.levels < 0 || settings.levels > 15) {
-        std::fputs(message_text(Message::levels_range), stdout);
+        std::fputs(message_text(Message::levels_range), console);
         return ParseOutcome::rejected;
     }
     if (settings.filter_length < 3) {
-        std::fputs(message_text(Message::filter_length_range), stdout);
+        std::fputs(message_text(Message::filter_length_range), console);
         return ParseOutcome::rejected;
     }
     // Only the design finally chosen counts: "-fd 900 -fc taps.txt" filters with the file.
     if (settings.filter_kind == 'D' && settings.filter_length > max_fd_filter_length) {
-        std::fputs(message_text(Message::fd_filter_length_range), stdout);
+        std::fputs(message_text(Message::fd_filter_length_range), console);
         return ParseOutcome::rejected;
     }
     if (settings.filter_kind == 'O' && settings.filter_length > max_fo_filter_length) {
-        std::fputs(message_text(Message::fo_filter_length_range), stdout);
+        std::fputs(message_text(Message::fo_filter_length_range), console);
         return ParseOutcome::rejected;
     }
     if (settings.subblocks < 1 || settings.subblocks > 4095) {
-        std::fputs(message_text(Message::subblocks_range), stdout);
+        std::fputs(message_text(Message::subblocks_range), console);
         return ParseOutcome::rejected;
     }
     // Three comparisons in this order: above 100 fails, above 1 passes, exactly -1 (no size
@@ -56,7 +56,7 @@ ParseOutcome check_ranges(const ConversionSettings& settings) {
     const double percents = settings.percents;
     const bool percents_ok = percents > 100.0 ? false : (percents > 1.0 || percents == -1.0);
     if (!percents_ok) {
-        std::fputs(message_text(Message::percents_range), stdout);
+        std::fputs(message_text(Message::percents_range), console);
         return ParseOutcome::rejected;
     }
     return ParseOutcome::accepted;
@@ -68,7 +68,15 @@ bool asks_for_version(int argc, const char* const* argv) {
     return argc >= 2 && word_is(argv[1], "--version");
 }
 
-ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSettings& settings) {
+const char* output_name(int argc, const char* const* argv) {
+    // The same rule as the parse: a first word that begins with "-" (but is no lone "-") is
+    // the type word.
+    const int first_name = argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0' ? 2 : 1;
+    return first_name + 1 < argc ? argv[first_name + 1] : nullptr;
+}
+
+ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSettings& settings,
+                                std::FILE* console) {
     if (argc >= 2 && word_is(argv[1], "--help")) return ParseOutcome::show_help;
     if (argc <= 2) return ParseOutcome::show_usage;
 
@@ -122,24 +130,27 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             return ParseOutcome::show_usage;
         }
     }
-    return check_ranges(settings);
+    return check_ranges(settings, console);
 }
 
-void print_usage() {
-    std::printf("Usage: vellox [-snd_type] snd_file_name acm_file_name [-q0 | -q percents]\n");
-    std::printf("   snd_type can be used to specify the sound file format:\n");
-    std::printf("     -8     8-bit raw PCM sound\n");
-    std::printf("     -16   16-bit raw PCM file\n");
-    std::printf("     -ACM  ACM file\n");
-    std::printf("     -WAV  WAV file\n");
-    std::printf("Options:\n");
-    std::printf("   -q percents    limits the output file length by this percent of input\n");
-    std::printf("                  length, sould be between 1 and 100 (default is 50%%).\n");
-    std::printf("   -q0            unconstrained output file length.\n");
+void print_usage(std::FILE* console) {
+    std::fprintf(console,
+                 "Usage: vellox [-snd_type] snd_file_name acm_file_name [-q0 | -q percents]\n");
+    std::fprintf(console, "   snd_type can be used to specify the sound file format:\n");
+    std::fprintf(console, "     -8     8-bit raw PCM sound\n");
+    std::fprintf(console, "     -16   16-bit raw PCM file\n");
+    std::fprintf(console, "     -ACM  ACM file\n");
+    std::fprintf(console, "     -WAV  WAV file\n");
+    std::fprintf(console, "Options:\n");
+    std::fprintf(console,
+                 "   -q percents    limits the output file length by this percent of input\n");
+    std::fprintf(console,
+                 "                  length, sould be between 1 and 100 (default is 50%%).\n");
+    std::fprintf(console, "   -q0            unconstrained output file length.\n");
 }
 
-void print_options() {
-    std::printf(
+void print_options(std::FILE* console) {
+    std::fputs(
         "\n"
         "Every option comes after the file names and may be written in any letter case:\n"
         "   -q percents    size target in percent of the input's sample data, above 1 and at\n"
@@ -159,7 +170,8 @@ void print_options() {
         "                  output (the console text then goes to standard error)\n"
         "   --help         this text;  --version  the version\n"
         "Without a type word the input kind is detected: WAV (and RF64), then ACM, then raw\n"
-        "16-bit PCM. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n");
+        "16-bit PCM. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n",
+        console);
 }
 
 }  // namespace vellox

@@ -2,6 +2,7 @@
 // The command line: defaults, option words, range checks and the usage text.
 
 #include <cstdint>  // std::int32_t
+#include <cstdio>   // std::FILE, stdout
 
 #include "sources/sound_source.h"  // SoundType
 
@@ -32,14 +33,20 @@ enum class ParseOutcome {
 // True when the first argument word is "--version" (in any letter case).
 [[nodiscard]] bool asks_for_version(int argc, const char* const* argv);
 
-// Fills settings from the argument vector (argv[0] is not looked at).
+// The word the parse will take as the output name, or null when there is none; known before
+// the parse, so that the banner goes where the console lines go.
+[[nodiscard]] const char* output_name(int argc, const char* const* argv);
+
+// Fills settings from the argument vector (argv[0] is not looked at). Range messages go to
+// console.
 [[nodiscard]] ParseOutcome parse_command_line(int argc, const char* const* argv,
-                                              ConversionSettings& settings);
+                                              ConversionSettings& settings,
+                                              std::FILE* console = stdout);
 
-// Prints the usage text on standard output.
-void print_usage();
+// Prints the usage text on console.
+void print_usage(std::FILE* console = stdout);
 
-// Prints every option with its range and default on standard output, for "--help".
-void print_options();
+// Prints every option with its range and default on console, for "--help".
+void print_options(std::FILE* console = stdout);
 
 }  // namespace vellox

@@ -165,6 +165,64 @@ TEST(Conventions, StandardInputPipesAndDevicesAreReadLikeFiles) {
     EXPECT_TRUE(list_folder(folder / "tmp").empty());
 }
 
+TEST(Conventions, StandardOutputCarriesOnlyTheAcmData) {
+    ScratchFolder folder;
+    const std::string wav = wav16(raw16(noise(70000, 12000, 7)));
+    write_file(folder / "in.wav", wav);
+    const RunResult by_name = run_vellox({folder / "in.wav", folder / "ref.acm"}, folder);
+    ASSERT_EQ(by_name.exit_code, 0) << by_name.err;
+    const std::string reference = read_file(folder / "ref.acm");
+
+    // "-", and the file standard output is by another name: the data on standard output, every
+    // console line on standard error.
+    for (const char* name : {"-", "/dev/stdout"}) {
+        const RunResult r = run_vellox({folder / "in.wav", name}, folder);
+        EXPECT_EQ(r.exit_code, 0) << name;
+        EXPECT_EQ(r.out, reference) << name;
+        EXPECT_EQ(r.err, by_name.out) << name;
+    }
+    const RunResult piped = run_with_pipe({"-", "-"}, folder, wav);
+    EXPECT_EQ(piped.exit_code, 0);
+    EXPECT_EQ(piped.out, reference);
+    EXPECT_EQ(piped.err, by_name.out);
+
+    // Range messages and the usage text go the same way.
+    const RunResult range = run_vellox({folder / "in.wav", "-", "-l", "20"}, folder);
+    EXPECT_EQ(range.exit_code, 2);
+    EXPECT_EQ(range.out, "");
+    EXPECT_EQ(range.err,
+              std::string(banner) + "'levels' parameter (-l) should be between 0 and 15.\n");
+    const RunResult usage = run_vellox({"-wav", folder / "in.wav", "-", "-x"}, folder);
+    EXPECT_EQ(usage.exit_code, 2);
+    EXPECT_EQ(usage.out, "");
+    EXPECT_EQ(usage.err.substr(0, std::string(banner).size() + 14),
+              std::string(banner) + "Usage: vellox ");
+
+    // A write that fails on standard output is reported with its name, exit 1.
+    RunOptions limited;
+    limited.file_size_limit = 1000;
+    const RunResult full = run_vellox({folder / "in.wav", "-"}, folder, limited);
+    EXPECT_EQ(full.exit_code, 1);
+    EXPECT_NE(full.err.find("Error: File too large: '-'\n"), std::string::npos) << full.err;
+    // Appending the data to the input it reads is refused.
+    const int appended = open((folder / "in.wav").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(appended, 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(appended, 1);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 2);
+        execl(VELLOX_EXECUTABLE, VELLOX_EXECUTABLE, (folder / "in.wav").c_str(), "-",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(appended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_EQ(read_file(folder / "in.wav"), wav);
+}
+
 TEST(Conventions, TheCopyOfAPipeLeavesNothingBehind) {
     ScratchFolder folder;
     ASSERT_EQ(mkdir((folder / "tmp").c_str(), 0700), 0);
