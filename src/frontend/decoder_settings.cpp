@@ -4,25 +4,13 @@
 
 #include "frontend/decoder_settings.h"
 
-#include <strings.h>  // strcasecmp
-
-#include <cstdlib>  // std::strtol
 #include <cstring>  // std::strcmp
+
+#include "frontend/command_words.h"
 
 namespace vellox {
 
 namespace {
-
-bool word_is(const char* word, const char* option) { return strcasecmp(word, option) == 0; }
-
-// The leading integer of word, as atol reads it (0 when there is none), limited to the 32-bit
-// range so that a huge value fails the range check instead of wrapping into it.
-std::int32_t integer_value(const char* word) {
-    const long value = std::strtol(word, nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
-}
 
 // Words that are options wherever they stand after the ACM file's name.
 bool is_option(const char* word) {

@@ -3,31 +3,15 @@
 
 #include "frontend/settings.h"
 
-#include <strings.h>  // strcasecmp
-
-#include <cstdio>   // std::printf, std::fputs
-#include <cstdlib>  // std::strtol, std::strtod
+#include <cstdio>  // std::fprintf, std::fputs
 
 #include "analysis/filter_design.h"
+#include "frontend/command_words.h"
 #include "frontend/messages.h"
 
 namespace vellox {
 
 namespace {
-
-bool word_is(const char* word, const char* option) { return strcasecmp(word, option) == 0; }
-
-// The leading integer of word, as atol reads it (0 when there is none), limited to the 32-bit
-// range so that a huge value fails the range check instead of wrapping into it.
-std::int32_t integer_value(const char* word) {
-    const long value = std::strtol(word, nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
-}
-
-// The leading real number of word, as atof reads it (0 when there is none).
-double real_value(const char* word) { return std::strtod(word, nullptr); }
 
 ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console) {
     if (settings.levels < 0 || settings.levels > 15) {
