@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "sources/acm_stream_builder.h"
@@ -78,6 +79,39 @@ TEST(AcmBlockUnpacker, IndexOutsideTheFilledRangeReadsWhatIsLeftThere) {
     EXPECT_EQ(u.next(), (Block{0, 0, 0, -5}));
     EXPECT_EQ(u.next(), (Block{-16, 14, 0, 2}));
     EXPECT_EQ(u.next(), (Block{-16, 14, 2, -9}));
+}
+
+TEST(AcmBlockUnpacker, HostileWidthsReadWhatEarlierBlocksLeftInThePlainTable) {
+    // Blocks of random ranges and steps, each one linear column of random width (often wider
+    // than the range), against a plain table of 65,536 entries filled as running sums.
+    std::mt19937 rng(7);
+    std::vector<std::int16_t> table(65536, 0);
+    BitStreamBuilder s;
+    Block expected;
+    const int blocks = 3000;
+    for (int b = 0; b < blocks; ++b) {
+        const int range_bits = static_cast<int>(rng() % 16);
+        const int step = static_cast<int>(rng() % 65536);
+        s.put_block_head(range_bits, step);
+        std::uint16_t up = 0;
+        std::uint16_t down = 0;
+        for (int k = 0; k < (1 << range_bits); ++k) {
+            table[static_cast<std::size_t>(32768 + k)] = static_cast<std::int16_t>(up);
+            down = static_cast<std::uint16_t>(down - step);
+            table[static_cast<std::size_t>(32767 - k)] = static_cast<std::int16_t>(down);
+            up = static_cast<std::uint16_t>(up + step);
+        }
+        const int width = 3 + static_cast<int>(rng() % 14);
+        std::vector<int> k(3);
+        for (int& v : k) v = static_cast<int>(rng() % (1u << width)) - (1 << (width - 1));
+        put_column(s, width, k);
+        for (int v : k) expected.push_back(table[static_cast<std::size_t>(32768 + v)]);
+    }
+    Unpacker u(s.bytes(), 0, 3);
+    for (int b = 0; b < blocks; ++b) {
+        const Block got = u.next();
+        ASSERT_EQ(got, Block(expected.begin() + 3 * b, expected.begin() + 3 * b + 3)) << b;
+    }
 }
 
 TEST(AcmBlockUnpacker, GroupDigitTables) {
