@@ -140,14 +140,13 @@ std::uint64_t AcmBlockUnpacker::next_byte() {
 }
 
 // Tops bits up with whole bytes to at least 56 bits; bits and count are the caller's copies of
-// bit_buffer and bit_count, which the decoders keep in registers. Only called with count < 16.
+// bit_buffer and bit_count, which the decoders keep in registers. Bits past count may hold
+// the stream's next bits already: a refill ORs the same bits over them.
 inline void AcmBlockUnpacker::refill(std::uint64_t& bits, int& count) {
     if (input_end - input_next >= 8) {
-        const int bytes = (63 - count) >> 3;
         bits |= load_le64(input_next) << count;
-        input_next += bytes;
-        count += 8 * bytes;                       // 56 .. 63
-        bits &= (std::uint64_t{1} << count) - 1;  // drop the part of a byte not taken
+        input_next += (63 - count) >> 3;
+        count |= 56;  // raised by 8 for each byte taken: 56 .. 63
         return;
     }
     bit_buffer = bits;
@@ -235,35 +234,44 @@ bool AcmBlockUnpacker::decode_linear(std::int32_t column, std::int32_t code) {
     std::int32_t* const out = destination;
     std::uint64_t bits = bit_buffer;
     int count = bit_count;
-    std::ptrdiff_t at = column;  // element of row r
-    if (width <= 4) {
-        const std::int32_t* const entries = small_entries + 8 - bias;  // by field
-        for (std::int32_t r = 0; r < n; ++r, at += stride) {
+    std::ptrdiff_t at = column;  // element of the next row
+    // Three fields (48 bits at most) per refill, which leaves 56 bits or more: the branches
+    // depend on the row count alone, not on the width, and so are foreseen.
+    const auto each_field = [&](auto value_of) {
+        std::int32_t r = 0;
+        for (; r + 3 <= n; r += 3, at += 3 * stride) {
+            refill(bits, count);
+            out[at] = value_of(static_cast<std::uint32_t>(bits & mask));
+            out[at + stride] = value_of(static_cast<std::uint32_t>((bits >> width) & mask));
+            bits >>= 2 * width;
+            out[at + 2 * stride] = value_of(static_cast<std::uint32_t>(bits & mask));
+            bits >>= width;
+            count -= 3 * width;
+        }
+        for (; r < n; ++r, at += stride) {
             if (count < width) refill(bits, count);
-            out[at] = entries[bits & mask];
+            out[at] = value_of(static_cast<std::uint32_t>(bits & mask));
             bits >>= width;
             count -= width;
         }
+    };
+    if (width <= 4) {
+        const std::int32_t* const entries = small_entries + 8 - bias;  // by field
+        each_field([entries](std::uint32_t field) { return entries[field]; });
     } else if (width - 1 <= range_bits) {
         // Every field lies in the block's range, where entry k is k * step.
         const std::uint32_t block_step = step;
-        for (std::int32_t r = 0; r < n; ++r, at += stride) {
-            if (count < width) refill(bits, count);
-            const std::uint32_t k = static_cast<std::uint32_t>(bits & mask) - bias;
-            out[at] = static_cast<std::int16_t>(static_cast<std::uint16_t>(k * block_step));
-            bits >>= width;
-            count -= width;
-        }
+        each_field([bias, block_step](std::uint32_t field) -> std::int32_t {
+            return static_cast<std::int16_t>(
+                static_cast<std::uint16_t>((field - bias) * block_step));
+        });
     } else {
         // Wider than the block's range, as no writer makes it: fields outside the range read
         // what earlier blocks left in the table.
-        for (std::int32_t r = 0; r < n; ++r, at += stride) {
-            if (count < width) refill(bits, count);
-            const auto k = static_cast<std::int32_t>(bits & mask) - static_cast<std::int32_t>(bias);
-            out[at] = amplitude_entry(k);
-            bits >>= width;
-            count -= width;
-        }
+        each_field([this, bias](std::uint32_t field) {
+            return amplitude_entry(static_cast<std::int32_t>(field) -
+                                   static_cast<std::int32_t>(bias));
+        });
     }
     bit_buffer = bits;
     bit_count = count;

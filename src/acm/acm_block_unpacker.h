@@ -73,7 +73,8 @@ private:
     ByteSource& source;    // borrowed
 
     // Stream bits not used yet; the next bit of the stream is bit 0, bits at and above
-    // bit_count are 0. Refilled whole bytes at a time, so bits run on from block to block.
+    // bit_count are 0 or the stream's next bits. Refilled whole bytes at a time, so bits run on
+    // from block to block.
     std::uint64_t bit_buffer = 0;
     int bit_count = 0;  // valid bits in bit_buffer, 0 .. 64
 
