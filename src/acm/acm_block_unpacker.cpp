@@ -14,6 +14,11 @@ namespace {
 
 constexpr std::int64_t input_size = 65536;  // bytes per read of the file
 
+// Blocks of this many columns or more are decoded through the tile: their rows lie 2 KiB or
+// more apart. tile_columns values of a row fill a 64-byte cache line.
+constexpr std::int32_t wide_block = 512;
+constexpr std::int32_t tile_columns = 16;
+
 // The reader's table of each prefix-code method, by method code; null for the other codes.
 constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_code);
 constexpr PrefixTable vlc1_table = make_prefix_table(vlc1_code);
@@ -112,6 +117,10 @@ AcmBlockUnpacker::~AcmBlockUnpacker() = default;
 bool AcmBlockUnpacker::allocate_amplitude_table() {
     input = allocate_array<std::uint8_t>(input_size);
     if (input == nullptr) return false;
+    if (columns >= wide_block) {
+        tile = allocate_array<std::int32_t>(std::int64_t{tile_columns} * rows);
+        if (tile == nullptr) return false;
+    }
     input_next = input.get();
     input_end = input.get();
     return true;
@@ -207,34 +216,57 @@ bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
     present = first_bit < 8 * bytes_loaded;
     const std::uint32_t block_step = get_bits(16) & 0xFFFF;
     fill_amplitude_table(block_range_bits, block_step);
-    for (std::int32_t column = 0; column < columns; ++column) {
-        const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
-        if (!(this->*column_decoders[code])(column, code)) return false;
+    if (!tile) {
+        for (std::int32_t column = 0; column < columns; ++column) {
+            const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+            if (!(this->*column_decoders[code])(block + column, columns, code)) return false;
+        }
+        return true;
+    }
+    // Wide blocks: a column's rows lie so far apart that they would share a few cache sets, so
+    // columns are decoded into the tile, one after another, and copied out a row at a time.
+    for (std::int32_t first = 0; first < columns; first += tile_columns) {
+        for (std::int32_t c = 0; c < tile_columns; ++c) {
+            const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+            if (!(this->*column_decoders[code])(tile.get() + c * rows, 1, code)) {
+                copy_tile(first, c);
+                return false;
+            }
+        }
+        copy_tile(first, tile_columns);
     }
     return true;
 }
 
-bool AcmBlockUnpacker::decode_zero(std::int32_t column, std::int32_t /*code*/) {
-    std::ptrdiff_t at = column;  // element of row r
-    for (std::int32_t r = 0; r < rows; ++r, at += columns) destination[at] = 0;
+// The first count columns of the tile become columns first .. first + count - 1 of the block.
+void AcmBlockUnpacker::copy_tile(std::int32_t first, std::int32_t count) {
+    for (std::int32_t r = 0; r < rows; ++r) {
+        std::int32_t* row = destination + static_cast<std::ptrdiff_t>(r) * columns + first;
+        for (std::int32_t c = 0; c < count; ++c) row[c] = tile[c * rows + r];
+    }
+}
+
+bool AcmBlockUnpacker::decode_zero(std::int32_t* out, std::ptrdiff_t stride,
+                                   std::int32_t /*code*/) {
+    std::ptrdiff_t at = 0;  // element of row r
+    for (std::int32_t r = 0; r < rows; ++r, at += stride) out[at] = 0;
     return true;
 }
 
-bool AcmBlockUnpacker::decode_invalid(std::int32_t /*column*/, std::int32_t /*code*/) {
+bool AcmBlockUnpacker::decode_invalid(std::int32_t* /*out*/, std::ptrdiff_t /*stride*/,
+                                      std::int32_t /*code*/) {
     return false;
 }
 
 // Per row a field of code bits holding k + 2^(code-1); k stays inside -32768 .. 32767.
-bool AcmBlockUnpacker::decode_linear(std::int32_t column, std::int32_t code) {
+bool AcmBlockUnpacker::decode_linear(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code) {
     const int width = code;
     const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
     const std::uint32_t bias = std::uint32_t{1} << (width - 1);
     const std::int32_t n = rows;
-    const std::ptrdiff_t stride = columns;
-    std::int32_t* const out = destination;
     std::uint64_t bits = bit_buffer;
     int count = bit_count;
-    std::ptrdiff_t at = column;  // element of the next row
+    std::ptrdiff_t at = 0;  // element of the next row
     // Three fields (48 bits at most) per refill, which leaves 56 bits or more: the branches
     // depend on the row count alone, not on the width, and so are foreseen.
     const auto each_field = [&](auto value_of) {
@@ -280,14 +312,12 @@ bool AcmBlockUnpacker::decode_linear(std::int32_t column, std::int32_t code) {
 
 // One codeword per row, found in the next 5 bits; in the pair methods a lone 0 bit sets two
 // rows (one on the last row).
-bool AcmBlockUnpacker::decode_prefix(std::int32_t column, std::int32_t code) {
+bool AcmBlockUnpacker::decode_prefix(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code) {
     const PrefixTable& table = *prefix_tables[static_cast<std::size_t>(code)];
     const std::int32_t last = rows - 1;
-    const std::ptrdiff_t stride = columns;
-    std::int32_t* const out = destination;
     std::uint64_t bits = bit_buffer;
     int count = bit_count;
-    std::ptrdiff_t at = column;
+    std::ptrdiff_t at = 0;
     std::int32_t r = 0;
     // Without branches on the data: every codeword but the last row's also writes 0 to the
     // next row, which the next codeword overwrites unless this one was a zero_pair.
@@ -319,18 +349,16 @@ bool AcmBlockUnpacker::decode_prefix(std::int32_t column, std::int32_t code) {
 // One group value of width bits per values_per_group rows, split into digits of field_bits
 // bits, digit d standing for d - offset (at most 5). The last group is read whole; digits for
 // rows past the end of the column are ignored.
-inline bool AcmBlockUnpacker::decode_group(std::int32_t column, int width, int values_per_group,
-                                           int field_bits, int offset,
+inline bool AcmBlockUnpacker::decode_group(std::int32_t* out, std::ptrdiff_t stride, int width,
+                                           int values_per_group, int field_bits, int offset,
                                            const std::uint16_t* digits) {
     const std::uint64_t group_mask = (std::uint64_t{1} << width) - 1;
     const std::uint32_t field_mask = (1u << field_bits) - 1;
     const std::int32_t* const entries = small_entries + 8 - offset;  // by digit
     const std::int32_t n = rows;
-    const std::ptrdiff_t stride = columns;
-    std::int32_t* const out = destination;
     std::uint64_t bits = bit_buffer;
     int count = bit_count;
-    std::ptrdiff_t at = column;
+    std::ptrdiff_t at = 0;
     std::int32_t r = 0;
     while (r < n) {
         if (count < width) refill(bits, count);
@@ -347,16 +375,19 @@ inline bool AcmBlockUnpacker::decode_group(std::int32_t column, int width, int v
     return true;
 }
 
-bool AcmBlockUnpacker::decode_packed3_5bit(std::int32_t column, std::int32_t /*code*/) {
-    return decode_group(column, 5, 3, 2, 1, group_digits_base3.data());
+bool AcmBlockUnpacker::decode_packed3_5bit(std::int32_t* out, std::ptrdiff_t stride,
+                                           std::int32_t /*code*/) {
+    return decode_group(out, stride, 5, 3, 2, 1, group_digits_base3.data());
 }
 
-bool AcmBlockUnpacker::decode_packed3_7bit(std::int32_t column, std::int32_t /*code*/) {
-    return decode_group(column, 7, 3, 3, 2, group_digits_base5.data());
+bool AcmBlockUnpacker::decode_packed3_7bit(std::int32_t* out, std::ptrdiff_t stride,
+                                           std::int32_t /*code*/) {
+    return decode_group(out, stride, 7, 3, 3, 2, group_digits_base5.data());
 }
 
-bool AcmBlockUnpacker::decode_packed2_7bit(std::int32_t column, std::int32_t /*code*/) {
-    return decode_group(column, 7, 2, 4, 5, group_digits_base11.data());
+bool AcmBlockUnpacker::decode_packed2_7bit(std::int32_t* out, std::ptrdiff_t stride,
+                                           std::int32_t /*code*/) {
+    return decode_group(out, stride, 7, 2, 4, 5, group_digits_base11.data());
 }
 
 }  // namespace vellox

@@ -3,6 +3,7 @@
 // coefficients (coded integer times the block's step), row after row.
 
 #include <array>    // std::array
+#include <cstddef>  // std::ptrdiff_t
 #include <cstdint>  // std::int16_t, std::int32_t, std::uint8_t, std::uint16_t, std::uint64_t
 #include <memory>   // std::unique_ptr
 
@@ -27,8 +28,9 @@ public:
     AcmBlockUnpacker(const AcmBlockUnpacker&) = delete;
     AcmBlockUnpacker& operator=(const AcmBlockUnpacker&) = delete;
 
-    // Allocates the read buffer. Must succeed before the first unpack_block. (The amplitude
-    // table, held as one step per class of entries, needs no memory of its own.)
+    // Allocates the read buffer, and for blocks of 512 columns or more a tile of 16 columns.
+    // Must succeed before the first unpack_block. (The amplitude table, held as one step per
+    // class of entries, needs no memory of its own.)
     [[nodiscard]] bool allocate_amplitude_table();
 
     // Reads the next block of the stream into destination (rows * columns values, row r and
@@ -45,7 +47,9 @@ public:
     bool read_error() const { return read_failed; }
 
 private:
-    using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t column, std::int32_t code);
+    // Each decoder writes the rows of a column, row r at out[r * stride].
+    using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t* out, std::ptrdiff_t stride,
+                                                     std::int32_t code);
     static const ColumnDecoder column_decoders[32];  // by ColumnMethod code
 
     void fill_bits(int n);
@@ -58,15 +62,16 @@ private:
     void fill_amplitude_table(int range_bits, std::uint32_t step);
     std::int32_t amplitude_entry(std::int32_t k) const;
 
-    bool decode_zero(std::int32_t column, std::int32_t code);
-    bool decode_invalid(std::int32_t column, std::int32_t code);
-    bool decode_linear(std::int32_t column, std::int32_t code);
-    bool decode_prefix(std::int32_t column, std::int32_t code);
-    bool decode_packed3_5bit(std::int32_t column, std::int32_t code);
-    bool decode_packed3_7bit(std::int32_t column, std::int32_t code);
-    bool decode_packed2_7bit(std::int32_t column, std::int32_t code);
-    bool decode_group(std::int32_t column, int width, int values_per_group, int field_bits,
-                      int offset, const std::uint16_t* digits);
+    bool decode_zero(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_invalid(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_linear(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_prefix(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_packed3_5bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_packed3_7bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_packed2_7bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_group(std::int32_t* out, std::ptrdiff_t stride, int width, int values_per_group,
+                      int field_bits, int offset, const std::uint16_t* digits);
+    void copy_tile(std::int32_t first, std::int32_t count);
 
     std::int32_t rows;     // rows per block
     std::int32_t columns;  // 1 << levels
@@ -100,6 +105,10 @@ private:
     std::int32_t small_entries[16] = {};  // entries -8 .. 7 at 0 .. 15, for the block
 
     std::int32_t* destination = nullptr;  // borrowed; the block being filled
+
+    // For wide blocks, columns decoded one after another (column c, row r at c * rows + r)
+    // before they go to destination; empty otherwise.
+    std::unique_ptr<std::int32_t[]> tile;
 };
 
 }  // namespace vellox

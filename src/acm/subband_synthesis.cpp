@@ -10,9 +10,8 @@ namespace vellox {
 
 namespace {
 
-// Blocks are transformed a piece of whole rows at a time, each piece through every stage, so
-// that a piece stays in the processor's first-level cache from one stage to the next: values
-// per piece, unless a single row is longer.
+// Blocks are transformed a piece at a time, each piece through every stage, so that a piece
+// stays in the processor's first-level cache from one stage to the next: values per piece.
 constexpr std::int32_t piece_values = 8192;
 
 }  // namespace
@@ -38,22 +37,36 @@ bool SubbandSynthesis::set_synthesis_path(SynthesisPath wanted) {
     return true;
 }
 
-// Each stage's pairs run on from row to row and block to block, so transforming the rows of a
-// block piece by piece, every stage carrying its state, gives the values of the whole block.
+// A stage's pairs run on from row pair to row pair and block to block, so a stage taken piece
+// by piece, each piece a run of whole pairs of its view's rows (2d values), gives the values of
+// the whole block. Stage s of a piece needs stage s - 1 of it only.
 void SubbandSynthesis::inverse_transform(std::int32_t* block, std::int32_t rows) {
     if (levels == 0) return;
     const std::int32_t piece_rows = columns >= piece_values ? 1 : piece_values / columns;
     for (std::int32_t first = 0; first < rows; first += piece_rows) {
         const std::int32_t n = rows - first < piece_rows ? rows - first : piece_rows;
         std::int32_t* piece = block + static_cast<std::ptrdiff_t>(first) * columns;
+        const std::int32_t values = n * columns;  // a multiple of piece_values when above it
+        // Stage 1 pairs column i of each block row's first half with column columns / 2 + i.
+        // The 1 it adds to its column 0 reaches every final value as 2^(levels - 1), so that
+        // the shift by levels rounds to the nearest integer, halves upward.
         std::int32_t* state = carried_state.get();
-        for (std::int32_t s = 1; s <= levels; ++s) {
-            // Stage 1 pairs column i of each block row's first half with column columns / 2 +
-            // i. The 1 it adds to its column 0 reaches every final value as 2^(levels - 1), so
-            // that the shift by levels rounds to the nearest integer, halves upward.
+        std::int32_t s = 1;
+        // Stages whose pairs of rows are longer than a piece go over the whole row...
+        for (; s <= levels && (columns >> s) * 2 > piece_values; ++s) {
             const std::int32_t d = columns >> s;
-            kernels->stage(piece, d, n << s, state, s == 1 ? 1 : 0);
+            kernels->stage(piece, d, values / d, state, s == 1 ? 1 : 0);
             state += 2 * d;
+        }
+        // ...the others over one piece at a time, each piece through all of them.
+        for (std::int32_t start = 0; start < values; start += piece_values) {
+            const std::int32_t size = values - start < piece_values ? values - start : piece_values;
+            std::int32_t* at = state;
+            for (std::int32_t t = s; t <= levels; ++t) {
+                const std::int32_t d = columns >> t;
+                kernels->stage(piece + start, d, size / d, at, t == 1 ? 1 : 0);
+                at += 2 * d;
+            }
         }
     }
 }

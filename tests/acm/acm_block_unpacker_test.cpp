@@ -212,6 +212,19 @@ TEST(AcmBlockUnpacker, MethodWithoutDecoderFailsAndTheNextBlockFollowsItsCode) {
         EXPECT_EQ(u.next(false), (Block{3, untouched, 6, untouched})) << code;
         EXPECT_EQ(u.next(), (Block{-5, 0, 5, 0})) << code;
     }
+    // The same in a block wide enough to be decoded a tile of columns at a time: the 20
+    // columns before the failing one are written, across a tile's end, and no other.
+    BitStreamBuilder wide;
+    wide.put_block_head(3, 2);
+    for (int j = 0; j < 20; ++j) put_column(wide, 4, {j % 8, -j % 8});
+    wide.put_method(30);
+    Unpacker w(wide.bytes(), 9, 2);
+    const Block got = w.next(false);
+    for (int j = 0; j < 512; ++j) {
+        EXPECT_EQ(got[static_cast<std::size_t>(j)], j < 20 ? 2 * (j % 8) : untouched) << j;
+        EXPECT_EQ(got[static_cast<std::size_t>(512 + j)], j < 20 ? -2 * (j % 8) : untouched) << j;
+    }
+
     // Code 25 in the first column fails after 4 + 16 + 5 bits.
     BitStreamBuilder s;
     s.put_block_head(0, 1);

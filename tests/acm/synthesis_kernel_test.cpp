@@ -88,8 +88,8 @@ TEST(SubbandSynthesis, BlocksTakenInPiecesGiveTheStagesOverTheWholeBlock) {
     std::vector<SynthesisPath> paths = vector_paths();
     paths.push_back(SynthesisPath::portable);
     // Shapes below, at and above a piece, and rows longer than a piece.
-    const std::pair<int, int> shapes[] = {{1, 3},   {3, 5},   {7, 16}, {7, 64},
-                                          {7, 100}, {10, 20}, {13, 3}, {14, 2}};
+    const std::pair<int, int> shapes[] = {{1, 3},   {3, 5},  {7, 16}, {7, 64}, {7, 100},
+                                          {10, 20}, {13, 3}, {14, 2}, {15, 2}};
     for (const SynthesisPath path : paths) {
         for (const auto& [levels, rows] : shapes) {
             SCOPED_TRACE(path_name(path) + ", levels " + std::to_string(levels));
