@@ -320,18 +320,21 @@ bool AcmBlockUnpacker::decode_prefix(std::int32_t* out, std::ptrdiff_t stride, s
     std::ptrdiff_t at = 0;
     std::int32_t r = 0;
     // Without branches on the data: every codeword but the last row's also writes 0 to the
-    // next row, which the next codeword overwrites unless this one was a zero_pair.
+    // next row, which the next codeword overwrites unless this one was a zero_pair; and eleven
+    // codewords (55 bits at most) follow each refill.
     while (r < last) {
-        if (count < 5) refill(bits, count);
-        const std::uint8_t entry = table[bits & 31];
-        bits >>= entry & 15;
-        count -= entry & 15;
-        const int index = entry >> 4;  // k + 8, or 0 for the zero_pair symbol
-        out[at] = index != 0 ? small_entries[index] : 0;
-        out[at + stride] = 0;
-        const int advance = index != 0 ? 1 : 2;
-        r += advance;
-        at += advance * stride;
+        refill(bits, count);
+        for (int i = 0; i < 11 && r < last; ++i) {
+            const std::uint8_t entry = table[bits & 31];
+            bits >>= entry & 15;
+            count -= entry & 15;
+            const int index = entry >> 4;  // k + 8, or 0 for the zero_pair symbol
+            out[at] = index != 0 ? small_entries[index] : 0;
+            out[at + stride] = 0;
+            const int advance = index != 0 ? 1 : 2;
+            r += advance;
+            at += advance * stride;
+        }
     }
     if (r == last) {
         if (count < 5) refill(bits, count);
