@@ -152,6 +152,7 @@ std::uint64_t AcmBlockUnpacker::next_byte() {
 // bit_buffer and bit_count, which the decoders keep in registers. Bits past count may hold
 // the stream's next bits already: a refill ORs the same bits over them.
 inline void AcmBlockUnpacker::refill(std::uint64_t& bits, int& count) {
+    if (count >= 56) return;  // also keeps the shift below under 64
     if (input_end - input_next >= 8) {
         bits |= load_le64(input_next) << count;
         input_next += (63 - count) >> 3;
@@ -240,9 +241,10 @@ bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
 
 // The first count columns of the tile become columns first .. first + count - 1 of the block.
 void AcmBlockUnpacker::copy_tile(std::int32_t first, std::int32_t count) {
+    const std::int32_t* const decoded = tile.get();
     for (std::int32_t r = 0; r < rows; ++r) {
         std::int32_t* row = destination + static_cast<std::ptrdiff_t>(r) * columns + first;
-        for (std::int32_t c = 0; c < count; ++c) row[c] = tile[c * rows + r];
+        for (std::int32_t c = 0; c < count; ++c) row[c] = decoded[c * rows + r];
     }
 }
 
