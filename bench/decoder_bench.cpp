@@ -1,7 +1,8 @@
 // Decoding speed of the library's decoder, read from memory to the end in chunks of 65,536
 // samples as the program reads: a generated file of seeded random columns of every method
 // (levels 7, subblocks 16), and the file the encoder itself writes at the defaults for a
-// minute of tones and noise.
+// minute of tones and noise; then its two halves alone, the block unpacker on that file and the
+// synthesis on every path.
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "../tests/sources/acm_stream_builder.h"
+#include "acm/acm_block_unpacker.h"
 #include "acm/byte_stream.h"
+#include "acm/subband_synthesis.h"
 #include "codec/acm_decoder.h"
 #include "codec/encoder.h"
 
@@ -100,6 +103,70 @@ void decode_encoded_music(benchmark::State& state) {
 }
 
 BENCHMARK(decode_encoded_music)->Unit(benchmark::kMillisecond);
+
+// The unpacker alone on the same file: every block into one buffer, no synthesis.
+void decode_unpack_music(benchmark::State& state) {
+    const std::int32_t samples = 60 * 22050;
+    const std::vector<std::uint8_t> file = encoded_music(samples);
+    const int rows = 16;
+    const std::int32_t block_size = rows << 7;
+    const std::int32_t blocks = (samples + block_size - 1) / block_size;
+    std::vector<std::int32_t> block(static_cast<std::size_t>(block_size));
+    for (auto _ : state) {
+        MemorySource bytes(file.data() + acm_header_size, file.size() - acm_header_size);
+        AcmBlockUnpacker unpacker(bytes, 7, rows);
+        if (file.empty() || !unpacker.allocate_amplitude_table()) {
+            state.SkipWithError("cannot encode the music or allocate");
+            break;
+        }
+        for (std::int32_t b = 0; b < blocks; ++b) {
+            if (!unpacker.unpack_block(block.data())) state.SkipWithError("a block failed");
+        }
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetItemsProcessed(state.iterations() * samples);
+}
+
+BENCHMARK(decode_unpack_music)->Unit(benchmark::kMillisecond);
+
+// The synthesis alone on blocks of seeded random coefficients. Arguments: levels, rows and the
+// path (0 portable, 1 AVX2, 2 AVX-512, 3 the one picked at run time).
+void decode_synthesis(benchmark::State& state) {
+    const auto levels = static_cast<std::int32_t>(state.range(0));
+    const auto rows = static_cast<std::int32_t>(state.range(1));
+    SubbandSynthesis synthesis(levels);
+    if (!synthesis.allocate_state() ||
+        (state.range(2) < 3 &&
+         !synthesis.set_synthesis_path(static_cast<SynthesisPath>(state.range(2))))) {
+        state.SkipWithError("path not available");
+        return;
+    }
+    std::mt19937 random(5);
+    std::uniform_int_distribution<std::int32_t> coefficient(-2000, 2000);
+    std::vector<std::int32_t> coefficients(static_cast<std::size_t>(rows) << levels);
+    for (std::int32_t& c : coefficients) c = coefficient(random);
+    std::vector<std::int32_t> block(coefficients.size());
+    // At least a million values per iteration, each from a fresh copy of the coefficients.
+    const std::int64_t copies = 1 + (1 << 20) / static_cast<std::int64_t>(block.size());
+    for (auto _ : state) {
+        for (std::int64_t c = 0; c < copies; ++c) {
+            std::copy(coefficients.begin(), coefficients.end(), block.begin());
+            synthesis.inverse_transform(block.data(), rows);
+        }
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetItemsProcessed(state.iterations() * copies * static_cast<std::int64_t>(block.size()));
+}
+
+BENCHMARK(decode_synthesis)
+    ->Args({7, 16, 3})
+    ->Args({7, 16, 2})
+    ->Args({7, 16, 1})
+    ->Args({7, 16, 0})
+    ->Args({2, 16, 3})
+    ->Args({10, 16, 3})
+    ->Args({15, 16, 3})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vellox

@@ -13,8 +13,11 @@ namespace vellox {
 namespace {
 
 constexpr std::int64_t input_size = 65536;  // bytes per read of the file
-constexpr int amplitude_entries = 65536;    // every index a 16-bit linear field can produce
-constexpr int amplitude_zero = 32768;       // storage index of the entry for k = 0
+
+// Blocks of this many columns or more are decoded through the tile: their rows lie 2 KiB or
+// more apart. tile_columns values of a row fill a 64-byte cache line.
+constexpr std::int32_t wide_block = 512;
+constexpr std::int32_t tile_columns = 16;
 
 // The reader's table of each prefix-code method, by method code; null for the other codes.
 constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_code);
@@ -112,11 +115,12 @@ AcmBlockUnpacker::AcmBlockUnpacker(ByteSource& input_source, std::int32_t level_
 AcmBlockUnpacker::~AcmBlockUnpacker() = default;
 
 bool AcmBlockUnpacker::allocate_amplitude_table() {
-    amplitude_storage = allocate_array<std::int16_t>(amplitude_entries);
-    if (amplitude_storage == nullptr) return false;
-    amplitude_table = amplitude_storage.get() + amplitude_zero;
     input = allocate_array<std::uint8_t>(input_size);
     if (input == nullptr) return false;
+    if (columns >= wide_block) {
+        tile = allocate_array<std::int32_t>(std::int64_t{tile_columns} * rows);
+        if (tile == nullptr) return false;
+    }
     input_next = input.get();
     input_end = input.get();
     return true;
@@ -144,16 +148,26 @@ std::uint64_t AcmBlockUnpacker::next_byte() {
     return *input_next++;
 }
 
-// Tops bit_buffer up with whole bytes to at least 56 bits. Only called with bit_count < 16.
-void AcmBlockUnpacker::refill() {
+// Tops bits up with whole bytes to at least 56 bits; bits and count are the caller's copies of
+// bit_buffer and bit_count, which the decoders keep in registers. Bits past count may hold
+// the stream's next bits already: a refill ORs the same bits over them.
+inline void AcmBlockUnpacker::refill(std::uint64_t& bits, int& count) {
+    if (count >= 56) return;  // also keeps the shift below under 64
     if (input_end - input_next >= 8) {
-        const int bytes = (63 - bit_count) >> 3;
-        bit_buffer |= load_le64(input_next) << bit_count;
-        input_next += bytes;
-        bit_count += 8 * bytes;                             // 56 .. 63
-        bit_buffer &= (std::uint64_t{1} << bit_count) - 1;  // drop the part of a byte not taken
+        bits |= load_le64(input_next) << count;
+        input_next += (63 - count) >> 3;
+        count |= 56;  // raised by 8 for each byte taken: 56 .. 63
         return;
     }
+    bit_buffer = bits;
+    bit_count = count;
+    refill_slowly();
+    bits = bit_buffer;
+    count = bit_count;
+}
+
+// Near the end of the read buffer: a byte at a time, loading the next piece when it runs out.
+void AcmBlockUnpacker::refill_slowly() {
     while (bit_count <= 56) {
         bit_buffer |= next_byte() << bit_count;
         bit_count += 8;
@@ -161,7 +175,7 @@ void AcmBlockUnpacker::refill() {
 }
 
 inline void AcmBlockUnpacker::fill_bits(int n) {
-    if (bit_count < n) refill();
+    if (bit_count < n) refill(bit_buffer, bit_count);
 }
 
 inline void AcmBlockUnpacker::drop_bits(int n) {
@@ -177,25 +191,19 @@ inline std::uint32_t AcmBlockUnpacker::get_bits(int n) {
     return value;
 }
 
-// Entries -2^range_bits .. 2^range_bits - 1 become k * step in 16-bit two's complement. A
-// table that already holds these entries for this step is left as it is.
-void AcmBlockUnpacker::fill_amplitude_table(int range_bits, std::int32_t step) {
-    if (step == table_step && range_bits <= table_range_bits) return;
-    std::int16_t* entry = amplitude_storage.get() + amplitude_zero;
-    const std::int32_t count = std::int32_t{1} << range_bits;
-    const auto step16 = static_cast<std::uint16_t>(step);
-    std::uint16_t value = 0;
-    for (std::int32_t k = 0; k < count; ++k) {
-        entry[k] = static_cast<std::int16_t>(value);
-        value = static_cast<std::uint16_t>(value + step16);
-    }
-    value = 0;
-    for (std::int32_t k = 1; k <= count; ++k) {
-        value = static_cast<std::uint16_t>(value - step16);
-        entry[-k] = static_cast<std::int16_t>(value);
-    }
-    table_step = step;
-    table_range_bits = range_bits;
+// Entries -2^range_bits .. 2^range_bits - 1, classes 0 .. range_bits, become k * step.
+void AcmBlockUnpacker::fill_amplitude_table(int block_range_bits, std::uint32_t block_step) {
+    range_bits = block_range_bits;
+    step = block_step;
+    for (int c = 0; c <= range_bits; ++c) class_steps[c] = static_cast<std::uint16_t>(step);
+    for (std::int32_t k = -8; k < 8; ++k) small_entries[k + 8] = amplitude_entry(k);
+}
+
+std::int32_t AcmBlockUnpacker::amplitude_entry(std::int32_t k) const {
+    const auto magnitude = static_cast<std::uint32_t>(k < 0 ? -k - 1 : k);  // 0 .. 32767
+    const int bit_length = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+    const std::uint32_t product = static_cast<std::uint32_t>(k) * class_steps[bit_length];
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(product));
 }
 
 bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
@@ -204,97 +212,187 @@ bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
     // stream (its bytes and the zero bytes past its end) less those not used yet.
     const std::int64_t bytes_taken = bytes_loaded - (input_end - input_next) + zero_bytes_taken;
     const std::int64_t first_bit = 8 * bytes_taken - bit_count;
-    const int range_bits = static_cast<int>(get_bits(4) & 15);
+    const int block_range_bits = static_cast<int>(get_bits(4) & 15);
     // Reading the head has loaded the byte that holds the first bit, or found the end.
     present = first_bit < 8 * bytes_loaded;
-    const auto step = static_cast<std::int32_t>(get_bits(16) & 0xFFFF);
-    fill_amplitude_table(range_bits, step);
-    for (std::int32_t column = 0; column < columns; ++column) {
-        const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
-        if (!(this->*column_decoders[code])(column, code)) return false;
+    const std::uint32_t block_step = get_bits(16) & 0xFFFF;
+    fill_amplitude_table(block_range_bits, block_step);
+    if (!tile) {
+        for (std::int32_t column = 0; column < columns; ++column) {
+            const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+            if (!(this->*column_decoders[code])(block + column, columns, code)) return false;
+        }
+        return true;
+    }
+    // Wide blocks: a column's rows lie so far apart that they would share a few cache sets, so
+    // columns are decoded into the tile, one after another, and copied out a row at a time.
+    for (std::int32_t first = 0; first < columns; first += tile_columns) {
+        for (std::int32_t c = 0; c < tile_columns; ++c) {
+            const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+            if (!(this->*column_decoders[code])(tile.get() + c * rows, 1, code)) {
+                copy_tile(first, c);
+                return false;
+            }
+        }
+        copy_tile(first, tile_columns);
     }
     return true;
 }
 
-bool AcmBlockUnpacker::decode_zero(std::int32_t column, std::int32_t /*code*/) {
-    std::ptrdiff_t at = column;  // element of row r
-    for (std::int32_t r = 0; r < rows; ++r, at += columns) destination[at] = 0;
+// The first count columns of the tile become columns first .. first + count - 1 of the block.
+void AcmBlockUnpacker::copy_tile(std::int32_t first, std::int32_t count) {
+    const std::int32_t* const decoded = tile.get();
+    for (std::int32_t r = 0; r < rows; ++r) {
+        std::int32_t* row = destination + static_cast<std::ptrdiff_t>(r) * columns + first;
+        for (std::int32_t c = 0; c < count; ++c) row[c] = decoded[c * rows + r];
+    }
+}
+
+bool AcmBlockUnpacker::decode_zero(std::int32_t* out, std::ptrdiff_t stride,
+                                   std::int32_t /*code*/) {
+    std::ptrdiff_t at = 0;  // element of row r
+    for (std::int32_t r = 0; r < rows; ++r, at += stride) out[at] = 0;
     return true;
 }
 
-bool AcmBlockUnpacker::decode_invalid(std::int32_t /*column*/, std::int32_t /*code*/) {
+bool AcmBlockUnpacker::decode_invalid(std::int32_t* /*out*/, std::ptrdiff_t /*stride*/,
+                                      std::int32_t /*code*/) {
     return false;
 }
 
 // Per row a field of code bits holding k + 2^(code-1); k stays inside -32768 .. 32767.
-bool AcmBlockUnpacker::decode_linear(std::int32_t column, std::int32_t code) {
+bool AcmBlockUnpacker::decode_linear(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code) {
     const int width = code;
     const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
-    const std::int16_t* table = amplitude_table - (std::int32_t{1} << (width - 1));
-    std::ptrdiff_t at = column;
-    for (std::int32_t r = 0; r < rows; ++r, at += columns) {
-        fill_bits(width);
-        const auto field = static_cast<std::int32_t>(bit_buffer & mask);
-        drop_bits(width);
-        destination[at] = table[field];
+    const std::uint32_t bias = std::uint32_t{1} << (width - 1);
+    const std::int32_t n = rows;
+    std::uint64_t bits = bit_buffer;
+    int count = bit_count;
+    std::ptrdiff_t at = 0;  // element of the next row
+    // Three fields (48 bits at most) per refill, which leaves 56 bits or more: the branches
+    // depend on the row count alone, not on the width, and so are foreseen.
+    const auto each_field = [&](auto value_of) {
+        std::int32_t r = 0;
+        for (; r + 3 <= n; r += 3, at += 3 * stride) {
+            refill(bits, count);
+            out[at] = value_of(static_cast<std::uint32_t>(bits & mask));
+            out[at + stride] = value_of(static_cast<std::uint32_t>((bits >> width) & mask));
+            bits >>= 2 * width;
+            out[at + 2 * stride] = value_of(static_cast<std::uint32_t>(bits & mask));
+            bits >>= width;
+            count -= 3 * width;
+        }
+        for (; r < n; ++r, at += stride) {
+            if (count < width) refill(bits, count);
+            out[at] = value_of(static_cast<std::uint32_t>(bits & mask));
+            bits >>= width;
+            count -= width;
+        }
+    };
+    if (width <= 4) {
+        const std::int32_t* const entries = small_entries + 8 - bias;  // by field
+        each_field([entries](std::uint32_t field) { return entries[field]; });
+    } else if (width - 1 <= range_bits) {
+        // Every field lies in the block's range, where entry k is k * step.
+        const std::uint32_t block_step = step;
+        each_field([bias, block_step](std::uint32_t field) -> std::int32_t {
+            return static_cast<std::int16_t>(
+                static_cast<std::uint16_t>((field - bias) * block_step));
+        });
+    } else {
+        // Wider than the block's range, as no writer makes it: fields outside the range read
+        // what earlier blocks left in the table.
+        each_field([this, bias](std::uint32_t field) {
+            return amplitude_entry(static_cast<std::int32_t>(field) -
+                                   static_cast<std::int32_t>(bias));
+        });
     }
+    bit_buffer = bits;
+    bit_count = count;
     return true;
 }
 
 // One codeword per row, found in the next 5 bits; in the pair methods a lone 0 bit sets two
 // rows (one on the last row).
-bool AcmBlockUnpacker::decode_prefix(std::int32_t column, std::int32_t code) {
+bool AcmBlockUnpacker::decode_prefix(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code) {
     const PrefixTable& table = *prefix_tables[static_cast<std::size_t>(code)];
-    std::ptrdiff_t at = column;
+    const std::int32_t last = rows - 1;
+    std::uint64_t bits = bit_buffer;
+    int count = bit_count;
+    std::ptrdiff_t at = 0;
     std::int32_t r = 0;
-    while (r < rows) {
-        fill_bits(5);
-        const std::uint8_t entry = table[bit_buffer & 31];
-        drop_bits(entry & 15);
-        const int value = (entry >> 4) - 8;
-        if (value == zero_pair_symbol) {
-            destination[at] = 0;
-            if (++r == rows) break;
-            at += columns;
-            destination[at] = 0;
-        } else {
-            destination[at] = amplitude_table[value];
+    // Without branches on the data: every codeword but the last row's also writes 0 to the
+    // next row, which the next codeword overwrites unless this one was a zero_pair; and eleven
+    // codewords (55 bits at most) follow each refill.
+    while (r < last) {
+        refill(bits, count);
+        for (int i = 0; i < 11 && r < last; ++i) {
+            const std::uint8_t entry = table[bits & 31];
+            bits >>= entry & 15;
+            count -= entry & 15;
+            const int index = entry >> 4;  // k + 8, or 0 for the zero_pair symbol
+            out[at] = index != 0 ? small_entries[index] : 0;
+            out[at + stride] = 0;
+            const int advance = index != 0 ? 1 : 2;
+            r += advance;
+            at += advance * stride;
         }
-        at += columns;
-        ++r;
     }
+    if (r == last) {
+        if (count < 5) refill(bits, count);
+        const std::uint8_t entry = table[bits & 31];
+        bits >>= entry & 15;
+        count -= entry & 15;
+        const int index = entry >> 4;
+        out[at] = index != 0 ? small_entries[index] : 0;
+    }
+    bit_buffer = bits;
+    bit_count = count;
     return true;
 }
 
 // One group value of width bits per values_per_group rows, split into digits of field_bits
-// bits, digit d standing for d - offset. The last group is read whole; digits for rows past
-// the end of the column are ignored.
-bool AcmBlockUnpacker::decode_group(std::int32_t column, int width, int values_per_group,
-                                    int field_bits, int offset, const std::uint16_t* digits) {
-    const std::uint32_t group_mask = (1u << width) - 1;
+// bits, digit d standing for d - offset (at most 5). The last group is read whole; digits for
+// rows past the end of the column are ignored.
+inline bool AcmBlockUnpacker::decode_group(std::int32_t* out, std::ptrdiff_t stride, int width,
+                                           int values_per_group, int field_bits, int offset,
+                                           const std::uint16_t* digits) {
+    const std::uint64_t group_mask = (std::uint64_t{1} << width) - 1;
     const std::uint32_t field_mask = (1u << field_bits) - 1;
-    std::ptrdiff_t at = column;
+    const std::int32_t* const entries = small_entries + 8 - offset;  // by digit
+    const std::int32_t n = rows;
+    std::uint64_t bits = bit_buffer;
+    int count = bit_count;
+    std::ptrdiff_t at = 0;
     std::int32_t r = 0;
-    while (r < rows) {
-        std::uint32_t packed = digits[get_bits(width) & group_mask];
-        for (int d = 0; d < values_per_group && r < rows; ++d, ++r, at += columns) {
-            destination[at] = amplitude_table[static_cast<int>(packed & field_mask) - offset];
+    while (r < n) {
+        if (count < width) refill(bits, count);
+        std::uint32_t packed = digits[bits & group_mask];
+        bits >>= width;
+        count -= width;
+        for (int d = 0; d < values_per_group && r < n; ++d, ++r, at += stride) {
+            out[at] = entries[packed & field_mask];
             packed >>= field_bits;
         }
     }
+    bit_buffer = bits;
+    bit_count = count;
     return true;
 }
 
-bool AcmBlockUnpacker::decode_packed3_5bit(std::int32_t column, std::int32_t /*code*/) {
-    return decode_group(column, 5, 3, 2, 1, group_digits_base3.data());
+bool AcmBlockUnpacker::decode_packed3_5bit(std::int32_t* out, std::ptrdiff_t stride,
+                                           std::int32_t /*code*/) {
+    return decode_group(out, stride, 5, 3, 2, 1, group_digits_base3.data());
 }
 
-bool AcmBlockUnpacker::decode_packed3_7bit(std::int32_t column, std::int32_t /*code*/) {
-    return decode_group(column, 7, 3, 3, 2, group_digits_base5.data());
+bool AcmBlockUnpacker::decode_packed3_7bit(std::int32_t* out, std::ptrdiff_t stride,
+                                           std::int32_t /*code*/) {
+    return decode_group(out, stride, 7, 3, 3, 2, group_digits_base5.data());
 }
 
-bool AcmBlockUnpacker::decode_packed2_7bit(std::int32_t column, std::int32_t /*code*/) {
-    return decode_group(column, 7, 2, 4, 5, group_digits_base11.data());
+bool AcmBlockUnpacker::decode_packed2_7bit(std::int32_t* out, std::ptrdiff_t stride,
+                                           std::int32_t /*code*/) {
+    return decode_group(out, stride, 7, 2, 4, 5, group_digits_base11.data());
 }
 
 }  // namespace vellox

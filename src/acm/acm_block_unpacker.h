@@ -3,6 +3,7 @@
 // coefficients (coded integer times the block's step), row after row.
 
 #include <array>    // std::array
+#include <cstddef>  // std::ptrdiff_t
 #include <cstdint>  // std::int16_t, std::int32_t, std::uint8_t, std::uint16_t, std::uint64_t
 #include <memory>   // std::unique_ptr
 
@@ -27,8 +28,9 @@ public:
     AcmBlockUnpacker(const AcmBlockUnpacker&) = delete;
     AcmBlockUnpacker& operator=(const AcmBlockUnpacker&) = delete;
 
-    // Allocates the amplitude table (zero-filled) and the read buffer. Must succeed before
-    // the first unpack_block.
+    // Allocates the read buffer, and for blocks of 512 columns or more a tile of 16 columns.
+    // Must succeed before the first unpack_block. (The amplitude table, held as one step per
+    // class of entries, needs no memory of its own.)
     [[nodiscard]] bool allocate_amplitude_table();
 
     // Reads the next block of the stream into destination (rows * columns values, row r and
@@ -45,33 +47,39 @@ public:
     bool read_error() const { return read_failed; }
 
 private:
-    using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t column, std::int32_t code);
+    // Each decoder writes the rows of a column, row r at out[r * stride].
+    using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t* out, std::ptrdiff_t stride,
+                                                     std::int32_t code);
     static const ColumnDecoder column_decoders[32];  // by ColumnMethod code
 
     void fill_bits(int n);
     std::uint32_t get_bits(int n);
     void drop_bits(int n);
-    void refill();
+    void refill(std::uint64_t& bits, int& count);
+    void refill_slowly();
     std::uint64_t next_byte();
     bool load_input();
-    void fill_amplitude_table(int range_bits, std::int32_t step);
+    void fill_amplitude_table(int range_bits, std::uint32_t step);
+    std::int32_t amplitude_entry(std::int32_t k) const;
 
-    bool decode_zero(std::int32_t column, std::int32_t code);
-    bool decode_invalid(std::int32_t column, std::int32_t code);
-    bool decode_linear(std::int32_t column, std::int32_t code);
-    bool decode_prefix(std::int32_t column, std::int32_t code);
-    bool decode_packed3_5bit(std::int32_t column, std::int32_t code);
-    bool decode_packed3_7bit(std::int32_t column, std::int32_t code);
-    bool decode_packed2_7bit(std::int32_t column, std::int32_t code);
-    bool decode_group(std::int32_t column, int width, int values_per_group, int field_bits,
-                      int offset, const std::uint16_t* digits);
+    bool decode_zero(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_invalid(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_linear(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_prefix(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_packed3_5bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_packed3_7bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_packed2_7bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
+    bool decode_group(std::int32_t* out, std::ptrdiff_t stride, int width, int values_per_group,
+                      int field_bits, int offset, const std::uint16_t* digits);
+    void copy_tile(std::int32_t first, std::int32_t count);
 
     std::int32_t rows;     // rows per block
     std::int32_t columns;  // 1 << levels
     ByteSource& source;    // borrowed
 
     // Stream bits not used yet; the next bit of the stream is bit 0, bits at and above
-    // bit_count are 0. Refilled whole bytes at a time, so bits run on from block to block.
+    // bit_count are 0 or the stream's next bits. Refilled whole bytes at a time, so bits run on
+    // from block to block.
     std::uint64_t bit_buffer = 0;
     int bit_count = 0;  // valid bits in bit_buffer, 0 .. 64
 
@@ -86,15 +94,21 @@ private:
     std::int64_t zero_bytes_taken = 0;         // zero bytes taken past the end of the stream
     bool present = false;                      // see block_present
 
-    // 65,536 entries: entry k (-32768 .. 32767) at storage index 32768 + k holds k * step in
-    // 16-bit two's complement for the k that a block filled; the others keep what an earlier
-    // block (or the zero-filled allocation) left there.
-    std::unique_ptr<std::int16_t[]> amplitude_storage;
-    const std::int16_t* amplitude_table = nullptr;  // the entry for k = 0
-    std::int32_t table_step = -1;                   // step of the entries filled last
-    int table_range_bits = -1;                      // entries -2^r .. 2^r - 1 hold k * table_step
+    // The amplitude table. Entry k (-32768 .. 32767) is k * step in 16-bit two's complement,
+    // for the step of the last block whose range -2^r .. 2^r - 1 held k, or 0 when none did
+    // yet. A block's range is a run of whole classes 0 .. r, the class of k being the bit length
+    // of k (of -k - 1 when k is negative), so the table is one step per class: filling it costs
+    // 16 stores, not 2^(r+1), whatever a hostile stream asks for.
+    std::uint16_t class_steps[16] = {};
+    int range_bits = 0;                   // of the block being unpacked, 0 .. 15
+    std::uint32_t step = 0;               // of the block being unpacked, 0 .. 65535
+    std::int32_t small_entries[16] = {};  // entries -8 .. 7 at 0 .. 15, for the block
 
     std::int32_t* destination = nullptr;  // borrowed; the block being filled
+
+    // For wide blocks, columns decoded one after another (column c, row r at c * rows + r)
+    // before they go to destination; empty otherwise.
+    std::unique_ptr<std::int32_t[]> tile;
 };
 
 }  // namespace vellox

@@ -5,61 +5,22 @@
 #include <cstddef>  // std::ptrdiff_t
 
 #include "common/alloc.h"
-#include "common/numeric.h"
 
 namespace vellox {
 
 namespace {
 
-// Views narrower than this are worked column by column with the pair in registers; wider
-// ones row pair by row pair, which walks the block in memory order.
-constexpr std::int32_t wide_view = 8;
-
-// One synthesis stage on the view of n rows by d columns (row t, column i at t * d + i).
-// Each column is taken top to bottom in pairs of rows (x, y); with (a, b) the column's
-// previous pair, x becomes x + a + 2b and y becomes 2x - y - b. a and b hold every column's
-// pair from the previous block and receive its last pair.
-void synthesis_stage(std::int32_t* block, std::int32_t d, std::int32_t n, std::int32_t* a,
-                     std::int32_t* b) {
-    const std::int32_t pairs = n / 2;
-    const std::ptrdiff_t pair_stride = 2 * static_cast<std::ptrdiff_t>(d);
-    if (d < wide_view) {
-        for (std::int32_t i = 0; i < d; ++i) {
-            std::int32_t pa = a[i];
-            std::int32_t pb = b[i];
-            std::ptrdiff_t at = i;  // row 2k, column i of the view
-            for (std::int32_t k = 0; k < pairs; ++k, at += pair_stride) {
-                const std::int32_t x = block[at];
-                const std::int32_t y = block[at + d];
-                block[at] = wrapping_add(wrapping_add(x, pa), wrapping_add(pb, pb));
-                block[at + d] = wrapping_sub(wrapping_sub(wrapping_add(x, x), y), pb);
-                pa = x;
-                pb = y;
-            }
-            a[i] = pa;
-            b[i] = pb;
-        }
-        return;
-    }
-    std::ptrdiff_t row = 0;  // row 2k of the view
-    for (std::int32_t k = 0; k < pairs; ++k, row += pair_stride) {
-        std::int32_t* x_row = block + row;
-        std::int32_t* y_row = x_row + d;
-        for (std::int32_t i = 0; i < d; ++i) {
-            const std::int32_t x = x_row[i];
-            const std::int32_t y = y_row[i];
-            x_row[i] = wrapping_add(wrapping_add(x, a[i]), wrapping_add(b[i], b[i]));
-            y_row[i] = wrapping_sub(wrapping_sub(wrapping_add(x, x), y), b[i]);
-            a[i] = x;
-            b[i] = y;
-        }
-    }
-}
+// Blocks are transformed a piece at a time, each piece through every stage, so that a piece
+// stays in the processor's first-level cache from one stage to the next: values per piece.
+constexpr std::int32_t piece_values = 8192;
 
 }  // namespace
 
 SubbandSynthesis::SubbandSynthesis(std::int32_t level_count)
-    : levels(level_count), columns(std::int32_t{1} << level_count) {}
+    : levels(level_count),
+      columns(std::int32_t{1} << level_count),
+      path(fastest_synthesis_path()),
+      kernels(&synthesis_kernels(path)) {}
 
 SubbandSynthesis::~SubbandSynthesis() = default;
 
@@ -69,23 +30,44 @@ bool SubbandSynthesis::allocate_state() {
     return carried_state != nullptr;
 }
 
+bool SubbandSynthesis::set_synthesis_path(SynthesisPath wanted) {
+    if (!synthesis_path_available(wanted)) return false;
+    path = wanted;
+    kernels = &synthesis_kernels(path);
+    return true;
+}
+
+// A stage's pairs run on from row pair to row pair and block to block, so a stage taken piece
+// by piece, each piece a run of whole pairs of its view's rows (2d values), gives the values of
+// the whole block. Stage s of a piece needs stage s - 1 of it only.
 void SubbandSynthesis::inverse_transform(std::int32_t* block, std::int32_t rows) {
     if (levels == 0) return;
-    std::int32_t* state = carried_state.get();
-    // Stage 1 pairs column i of each block row's first half with column columns / 2 + i.
-    std::int32_t d = columns / 2;
-    synthesis_stage(block, d, 2 * rows, state, state + d);
-    state += 2 * d;
-    // The 1 reaches every final value as 2^(levels - 1), so that the shift by levels in
-    // read rounds to the nearest integer, halves upward.
-    for (std::int32_t j = 0; j < 2 * rows; ++j) {
-        std::int32_t& value = block[static_cast<std::ptrdiff_t>(j) * d];
-        value = wrapping_add(value, 1);
-    }
-    for (std::int32_t s = 2; s <= levels; ++s) {
-        d = columns >> s;
-        synthesis_stage(block, d, rows << s, state, state + d);
-        state += 2 * d;
+    const std::int32_t piece_rows = columns >= piece_values ? 1 : piece_values / columns;
+    for (std::int32_t first = 0; first < rows; first += piece_rows) {
+        const std::int32_t n = rows - first < piece_rows ? rows - first : piece_rows;
+        std::int32_t* piece = block + static_cast<std::ptrdiff_t>(first) * columns;
+        const std::int32_t values = n * columns;  // a multiple of piece_values when above it
+        // Stage 1 pairs column i of each block row's first half with column columns / 2 + i.
+        // The 1 it adds to its column 0 reaches every final value as 2^(levels - 1), so that
+        // the shift by levels rounds to the nearest integer, halves upward.
+        std::int32_t* state = carried_state.get();
+        std::int32_t s = 1;
+        // Stages whose pairs of rows are longer than a piece go over the whole row...
+        for (; s <= levels && (columns >> s) * 2 > piece_values; ++s) {
+            const std::int32_t d = columns >> s;
+            kernels->stage(piece, d, values / d, state, s == 1 ? 1 : 0);
+            state += 2 * d;
+        }
+        // ...the others over one piece at a time, each piece through all of them.
+        for (std::int32_t start = 0; start < values; start += piece_values) {
+            const std::int32_t size = values - start < piece_values ? values - start : piece_values;
+            std::int32_t* at = state;
+            for (std::int32_t t = s; t <= levels; ++t) {
+                const std::int32_t d = columns >> t;
+                kernels->stage(piece + start, d, size / d, at, t == 1 ? 1 : 0);
+                at += 2 * d;
+            }
+        }
     }
 }
 

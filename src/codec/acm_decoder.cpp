@@ -8,7 +8,6 @@
 #include "acm/acm_block_unpacker.h"
 #include "acm/subband_synthesis.h"
 #include "common/alloc.h"
-#include "common/numeric.h"
 
 namespace vellox {
 
@@ -66,12 +65,8 @@ std::int32_t AcmDecoder::read(std::int16_t* buffer, std::int32_t count) {
             }
         }
         const std::int32_t n = std::min(available, count - done);
-        const std::int32_t* values = block.get() + cursor;
-        std::int16_t* out = buffer + done;
-        for (std::int32_t i = 0; i < n; ++i) {
-            // A value beyond the 16-bit range saturates rather than wrapping around.
-            out[i] = saturate_to_int16(values[i] >> levels);
-        }
+        // A value beyond the 16-bit range saturates rather than wrapping around.
+        synthesis->to_samples(block.get() + cursor, n, buffer + done);
         count_handed_out(n, block_decoded);
         cursor += n;
         available -= n;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "sources/acm_stream_builder.h"
@@ -78,6 +79,39 @@ TEST(AcmBlockUnpacker, IndexOutsideTheFilledRangeReadsWhatIsLeftThere) {
     EXPECT_EQ(u.next(), (Block{0, 0, 0, -5}));
     EXPECT_EQ(u.next(), (Block{-16, 14, 0, 2}));
     EXPECT_EQ(u.next(), (Block{-16, 14, 2, -9}));
+}
+
+TEST(AcmBlockUnpacker, HostileWidthsReadWhatEarlierBlocksLeftInThePlainTable) {
+    // Blocks of random ranges and steps, each one linear column of random width (often wider
+    // than the range), against a plain table of 65,536 entries filled as running sums.
+    std::mt19937 rng(7);
+    std::vector<std::int16_t> table(65536, 0);
+    BitStreamBuilder s;
+    Block expected;
+    const int blocks = 3000;
+    for (int b = 0; b < blocks; ++b) {
+        const int range_bits = static_cast<int>(rng() % 16);
+        const int step = static_cast<int>(rng() % 65536);
+        s.put_block_head(range_bits, step);
+        std::uint16_t up = 0;
+        std::uint16_t down = 0;
+        for (int k = 0; k < (1 << range_bits); ++k) {
+            table[static_cast<std::size_t>(32768 + k)] = static_cast<std::int16_t>(up);
+            down = static_cast<std::uint16_t>(down - step);
+            table[static_cast<std::size_t>(32767 - k)] = static_cast<std::int16_t>(down);
+            up = static_cast<std::uint16_t>(up + step);
+        }
+        const int width = 3 + static_cast<int>(rng() % 14);
+        std::vector<int> k(3);
+        for (int& v : k) v = static_cast<int>(rng() % (1u << width)) - (1 << (width - 1));
+        put_column(s, width, k);
+        for (int v : k) expected.push_back(table[static_cast<std::size_t>(32768 + v)]);
+    }
+    Unpacker u(s.bytes(), 0, 3);
+    for (int b = 0; b < blocks; ++b) {
+        const Block got = u.next();
+        ASSERT_EQ(got, Block(expected.begin() + 3 * b, expected.begin() + 3 * b + 3)) << b;
+    }
 }
 
 TEST(AcmBlockUnpacker, GroupDigitTables) {
@@ -178,6 +212,19 @@ TEST(AcmBlockUnpacker, MethodWithoutDecoderFailsAndTheNextBlockFollowsItsCode) {
         EXPECT_EQ(u.next(false), (Block{3, untouched, 6, untouched})) << code;
         EXPECT_EQ(u.next(), (Block{-5, 0, 5, 0})) << code;
     }
+    // The same in a block wide enough to be decoded a tile of columns at a time: the 20
+    // columns before the failing one are written, across a tile's end, and no other.
+    BitStreamBuilder wide;
+    wide.put_block_head(3, 2);
+    for (int j = 0; j < 20; ++j) put_column(wide, 4, {j % 8, -j % 8});
+    wide.put_method(30);
+    Unpacker w(wide.bytes(), 9, 2);
+    const Block got = w.next(false);
+    for (int j = 0; j < 512; ++j) {
+        EXPECT_EQ(got[static_cast<std::size_t>(j)], j < 20 ? 2 * (j % 8) : untouched) << j;
+        EXPECT_EQ(got[static_cast<std::size_t>(512 + j)], j < 20 ? -2 * (j % 8) : untouched) << j;
+    }
+
     // Code 25 in the first column fails after 4 + 16 + 5 bits.
     BitStreamBuilder s;
     s.put_block_head(0, 1);

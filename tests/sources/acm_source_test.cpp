@@ -212,8 +212,8 @@ TEST(AcmSource, RefusesSampleCountsBeyondInt32WhateverTheReportFlag) {
 
 TEST(AcmSource, EveryFailingAllocationFailsTheOpenAndStopsDetection) {
     TempFile file(acm_file_bytes(4, 1, 2, {0x31, 0x00, 0x60, 0x6B}));
-    // block, unpacker, amplitude table, read buffer, synthesis, carried state
-    for (int n = 1; n <= 6; ++n) {
+    // block, unpacker, read buffer, synthesis, carried state
+    for (int n = 1; n <= 5; ++n) {
         auto source = std::make_unique<AcmSource>(file.name());
         fail_allocation_number(n);
         EXPECT_EQ(open_with_stderr(*source, false),
