@@ -4,6 +4,7 @@
 #include "frontend/decoder_driver.h"
 
 #include <sys/stat.h>  // stat, fstat
+#include <unistd.h>    // STDOUT_FILENO
 
 #include <algorithm>  // std::fill, std::min
 #include <cerrno>     // errno, EIO
@@ -113,11 +114,14 @@ bool open_input(DecoderContext& context) {
     }
 }
 
-// True when name is the file open as descriptor: replacing it would lose that input.
+// True when name ("-": standard output) is the file open as descriptor: writing it would lose
+// that input.
 bool names_open_file(const char* name, int descriptor) {
     struct stat target {};
     struct stat input {};
-    return ::stat(name, &target) == 0 && fstat(descriptor, &input) == 0 &&
+    const bool found = std::strcmp(name, "-") == 0 ? fstat(STDOUT_FILENO, &target) == 0
+                                                   : ::stat(name, &target) == 0;
+    return found && S_ISREG(target.st_mode) && fstat(descriptor, &input) == 0 &&
            target.st_dev == input.st_dev && target.st_ino == input.st_ino;
 }
 
@@ -127,8 +131,7 @@ bool open_output(DecoderContext& context) {
     context.writes_wav = true;
     // OutputFile refuses to replace the ACM input (and writes standard output, "-", as it is);
     // the original of a comparison is kept the same way.
-    if (context.original != nullptr && std::strcmp(name, "-") != 0 &&
-        names_open_file(name, context.original->descriptor())) {
+    if (context.original != nullptr && names_open_file(name, context.original->descriptor())) {
         print_error(message_text(Message::same_file), name);
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;

@@ -6,6 +6,7 @@
 #include <cerrno>   // errno
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <cstdio>   // std::printf, std::fputs
+#include <cstring>  // std::strcmp
 #include <memory>   // std::unique_ptr
 
 #include "codec/encoder.h"
@@ -62,8 +63,11 @@ bool set_up_conversion(ConversionContext& context) {
         std::fputs(message_text(Message::cannot_open_input), stderr);
         return false;
     }
-    // The output may replace the input only when an ACM file is re-encoded in place.
-    const int input_to_keep = context.source->is_acm() ? -1 : context.source->descriptor();
+    // The output may replace the input only when an ACM file is re-encoded in place, through a
+    // file put in its place at the end; standard output is written as it goes.
+    const bool replaced_at_the_end =
+        context.source->is_acm() && std::strcmp(settings.acm_file_name, "-") != 0;
+    const int input_to_keep = replaced_at_the_end ? -1 : context.source->descriptor();
     if (!context.output.open(settings.acm_file_name, input_to_keep)) {
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;
