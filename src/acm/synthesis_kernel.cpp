@@ -5,6 +5,7 @@
 
 #include <cstddef>  // std::ptrdiff_t
 
+#include "common/cpu_features.h"
 #include "common/numeric.h"
 
 namespace vellox {
@@ -73,19 +74,9 @@ bool synthesis_path_available(SynthesisPath path) {
         case SynthesisPath::portable:
             return true;
         case SynthesisPath::avx2:
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_cpu_init();
-            return synthesis_avx2_compiled() && __builtin_cpu_supports("avx2");
-#else
-            return false;
-#endif
+            return synthesis_avx2_compiled() && cpu_has_avx2();
         case SynthesisPath::avx512:
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_cpu_init();
-            return synthesis_avx512_compiled() && __builtin_cpu_supports("avx512f");
-#else
-            return false;
-#endif
+            return synthesis_avx512_compiled() && cpu_has_avx512f();
     }
     return false;
 }

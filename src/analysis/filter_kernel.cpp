@@ -6,6 +6,7 @@
 #include <cstring>  // std::memcpy
 
 #include "analysis/filter_kernel_impl.h"
+#include "common/cpu_features.h"
 
 namespace vellox {
 
@@ -57,19 +58,9 @@ bool filter_path_available(FilterPath path) {
         case FilterPath::portable:
             return true;
         case FilterPath::avx2:
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_cpu_init();
-            return avx2_compiled() && __builtin_cpu_supports("avx2");
-#else
-            return false;
-#endif
+            return avx2_compiled() && cpu_has_avx2();
         case FilterPath::avx512:
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_cpu_init();
-            return avx512_compiled() && __builtin_cpu_supports("avx512f");
-#else
-            return false;
-#endif
+            return avx512_compiled() && cpu_has_avx512f();
     }
     return false;
 }
