@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "acm/block_packer.h"
 #include "acm/byte_stream.h"
 #include "common/alloc.h"
+#include "sources/acm_stream_builder.h"
 
 namespace vellox {
 namespace {
@@ -44,28 +46,13 @@ Bytes pack(std::int32_t columns, std::int32_t rows, std::int32_t bit_budget, boo
 // ---------------------------------------------------------------------------------------
 // The block stream read back as plainly as the format allows.
 
-// The prefix codes in stream order for k = -m .. m; a pair method reads a lone 0 as two zeros.
-struct PrefixCode {
-    int method;
-    bool pairs;
-    int m;
-    std::vector<std::string> patterns;
-};
-
-const std::vector<PrefixCode> prefix_codes = {
-    {17, true, 1, {"110", "10", "111"}},
-    {18, false, 1, {"10", "0", "11"}},
-    {20, true, 2, {"1100", "1110", "10", "1101", "1111"}},
-    {21, false, 2, {"100", "110", "0", "101", "111"}},
-    {23, true, 3, {"11100", "11110", "1100", "10", "1101", "11101", "11111"}},
-    {24, false, 3, {"1100", "1110", "100", "0", "101", "1101", "1111"}},
-    {26, true, 4, {"11000", "11100", "11010", "11110", "10", "11001", "11101", "11011", "11111"}},
-    {27, false, 4, {"1000", "1100", "1010", "1110", "0", "1001", "1101", "1011", "1111"}},
-};
+// The prefix codes in stream order (acm_test::prefix_codes: k = -limit .. limit at k + 4); a pair
+// method reads a lone 0 as two zeros.
+using acm_test::PrefixCode;
 
 const PrefixCode* prefix_code(int method) {
-    for (const PrefixCode& code : prefix_codes)
-        if (code.method == method) return &code;
+    for (const PrefixCode& code : acm_test::prefix_codes)
+        if (code.code == method) return &code;
     return nullptr;
 }
 
@@ -88,7 +75,7 @@ bool group_of(int method, Group& group) {
 std::pair<int, int> method_range(int method) {
     if (method == 0) return {0, 0};
     if (method >= 3 && method <= 16) return {-(1 << (method - 1)), (1 << (method - 1)) - 1};
-    if (const PrefixCode* code = prefix_code(method)) return {-code->m, code->m};
+    if (const PrefixCode* code = prefix_code(method)) return {-code->limit, code->limit};
     Group g{};
     if (group_of(method, g)) return {g.low, -g.low};
     return {1, 0};  // no decoder: holds nothing
@@ -109,9 +96,7 @@ long method_bits(int method, const std::vector<int>& k) {
                 i += 2;
             } else {
                 bits +=
-                    static_cast<long>(code->patterns[static_cast<std::size_t>(
-                                                         k[static_cast<std::size_t>(i)] + code->m)]
-                                          .size());
+                    static_cast<long>(std::strlen(code->words[k[static_cast<std::size_t>(i)] + 4]));
                 i += 1;
             }
         }
@@ -174,13 +159,12 @@ ReadBlock read_block(StreamReader& in, int columns, int rows) {
                     i += 2;  // both rows stay 0
                     continue;
                 }
-                int value = -code->m - 1;
-                while (value < -code->m) {
-                    for (int v = -code->m; v <= code->m; ++v) {
-                        if (code->patterns[static_cast<std::size_t>(v + code->m)] == word)
-                            value = v;
+                int value = -code->limit - 1;
+                while (value < -code->limit) {
+                    for (int v = -code->limit; v <= code->limit; ++v) {
+                        if (word == code->words[v + 4]) value = v;
                     }
-                    if (value < -code->m) word.push_back(static_cast<char>('0' + in.bit()));
+                    if (value < -code->limit) word.push_back(static_cast<char>('0' + in.bit()));
                 }
                 k[static_cast<std::size_t>(i++)] = value;
             }

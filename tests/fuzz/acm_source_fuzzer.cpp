@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "acm/acm_format.h"
+#include "fuzz/fuzz_file.h"
 #include "vellox/vellox.h"
 
 namespace {
@@ -35,20 +35,9 @@ std::vector<std::int16_t> decode(const std::vector<std::uint8_t>& file, std::siz
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 5) return 0;
-    const int levels = data[0] & 15;
-    const int subblocks = 1 + (((data[1] << 8) | data[2]) % 4095);
-    if ((static_cast<std::int64_t>(subblocks) << levels) > (1 << 18)) return 0;  // 1 MiB blocks
-    // Up to 65535 samples: past the end of the stream every block decodes as silence, and
-    // reading on only slows the fuzzer down.
-    const auto sample_count = static_cast<std::uint32_t>((data[3] << 8) | data[4]);
-
-    vellox::AcmHeader header;
-    header.sample_count = sample_count;
-    header.levels_subblocks = vellox::pack_levels_subblocks(levels, subblocks);
-    std::vector<std::uint8_t> file(vellox::acm_header_size);
-    vellox::encode_acm_header(header, file.data());
-    file.insert(file.end(), data + 5, data + size);
+    std::vector<std::uint8_t> file;
+    std::uint32_t sample_count = 0;
+    if (!vellox::fuzz::acm_file_from(data, size, &file, &sample_count)) return 0;
 
     std::uint64_t lost = 0;
     const std::vector<std::int16_t> whole = decode(file, 65536, &lost);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "acm/acm_format.h"
+
 namespace vellox::fuzz {
 
 // The path of this process's scratch file with the given suffix; removed at exit.
@@ -41,6 +43,28 @@ inline const char* write_fuzz_file(const std::uint8_t* data, std::size_t size) {
     if (size > 0 && std::fwrite(data, 1, size, f) != size) __builtin_trap();
     std::fclose(f);
     return fuzz_file_name().c_str();
+}
+
+// An ACM file from fuzz bytes: levels (low four bits of data[0]), two bytes of subblocks and
+// two of the sample count make a valid header, and the bytes after them are its block stream.
+// False for fewer than 5 bytes, or blocks of more than 2^18 values (1 MiB): larger ones only
+// explore allocation, not decoding.
+inline bool acm_file_from(const std::uint8_t* data, std::size_t size,
+                          std::vector<std::uint8_t>* file, std::uint32_t* sample_count) {
+    if (size < 5) return false;
+    const int levels = data[0] & 15;
+    const int subblocks = 1 + (((data[1] << 8) | data[2]) % 4095);
+    if ((static_cast<std::int64_t>(subblocks) << levels) > (1 << 18)) return false;
+    // Up to 65535 samples: past the end of the stream every block decodes as silence, and
+    // reading on only slows the fuzzer down.
+    *sample_count = static_cast<std::uint32_t>((data[3] << 8) | data[4]);
+    vellox::AcmHeader header;
+    header.sample_count = *sample_count;
+    header.levels_subblocks = vellox::pack_levels_subblocks(levels, subblocks);
+    file->assign(vellox::acm_header_size, 0);
+    vellox::encode_acm_header(header, file->data());
+    file->insert(file->end(), data + 5, data + size);
+    return true;
 }
 
 }  // namespace vellox::fuzz

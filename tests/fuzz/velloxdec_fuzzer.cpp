@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "acm/acm_format.h"
 #include "acm/byte_stream.h"
 #include "frontend/decoder_driver.h"
 #include "frontend/quality_compare.h"
@@ -39,21 +38,12 @@ vellox_decoder* open_decoder(const std::vector<std::uint8_t>& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 5) return 0;
-    const int levels = data[0] & 15;
-    const int subblocks = 1 + (((data[1] << 8) | data[2]) % 4095);
-    if ((static_cast<std::int64_t>(subblocks) << levels) > (1 << 18)) return 0;  // 1 MiB blocks
-    const auto sample_count = static_cast<std::uint32_t>((data[3] << 8) | data[4]);
+    std::vector<std::uint8_t> file;
+    std::uint32_t sample_count = 0;
+    if (!vellox::fuzz::acm_file_from(data, size, &file, &sample_count)) return 0;
     vellox::WavFormat format;
     format.channels = 1 + (data[0] >> 4);
     format.rate = 8000;
-
-    vellox::AcmHeader header;
-    header.sample_count = sample_count;
-    header.levels_subblocks = vellox::pack_levels_subblocks(levels, subblocks);
-    std::vector<std::uint8_t> file(vellox::acm_header_size);
-    vellox::encode_acm_header(header, file.data());
-    file.insert(file.end(), data + 5, data + size);
 
     vellox_decoder* decoder = open_decoder(file);
     vellox::MemorySink wav;
