@@ -10,18 +10,11 @@
 #include <cstring>
 #include <vector>
 
+#include "frontend/wav_writer.h"
+
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-
-void put_u32(std::FILE* f, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) std::fputc(static_cast<int>((v >> (8 * i)) & 0xFF), f);
-}
-
-void put_u16(std::FILE* f, std::uint16_t v) {
-    std::fputc(v & 0xFF, f);
-    std::fputc(v >> 8, f);
-}
 
 // A small seeded generator, so that the material is the same on every machine.
 class Random {
@@ -233,18 +226,11 @@ int main(int argc, char** argv) {
     if (f == nullptr) return 1;
     const auto samples = static_cast<std::uint32_t>(count);
     const auto sample_rate = static_cast<std::uint32_t>(rate);
-    std::fwrite("RIFF", 1, 4, f);
-    put_u32(f, 36 + 2 * samples);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    put_u32(f, 16);
-    put_u16(f, 1);  // integer PCM
-    put_u16(f, 1);  // mono
-    put_u32(f, sample_rate);
-    put_u32(f, sample_rate * 2);
-    put_u16(f, 2);
-    put_u16(f, 16);
-    std::fwrite("data", 1, 4, f);
-    put_u32(f, 2 * samples);
+    vellox::WavFormat format;  // mono 16-bit PCM
+    format.channels = 1;
+    format.rate = static_cast<std::int32_t>(sample_rate);
+    std::uint8_t header[vellox::rf64_header_size];
+    std::fwrite(header, 1, vellox::make_wav_header(format, samples, header), f);
     std::vector<std::uint8_t> bytes;
     bytes.reserve(signal.size() * 2);
     for (const double v : signal) {

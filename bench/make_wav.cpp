@@ -8,18 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
-
-void put_u32(std::FILE* f, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) std::fputc(static_cast<int>((v >> (8 * i)) & 0xFF), f);
-}
-
-void put_u16(std::FILE* f, std::uint16_t v) {
-    std::fputc(v & 0xFF, f);
-    std::fputc(v >> 8, f);
-}
-
-}  // namespace
+#include "frontend/wav_writer.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -30,18 +19,11 @@ int main(int argc, char** argv) {
     const auto count = static_cast<std::uint32_t>(std::atof(argv[2]) * rate);
     std::FILE* f = std::fopen(argv[1], "wb");
     if (f == nullptr) return 1;
-    std::fwrite("RIFF", 1, 4, f);
-    put_u32(f, 36 + 2 * count);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    put_u32(f, 16);
-    put_u16(f, 1);
-    put_u16(f, 1);
-    put_u32(f, rate);
-    put_u32(f, rate * 2);
-    put_u16(f, 2);
-    put_u16(f, 16);
-    std::fwrite("data", 1, 4, f);
-    put_u32(f, 2 * count);
+    vellox::WavFormat format;  // mono 16-bit PCM
+    format.channels = 1;
+    format.rate = static_cast<std::int32_t>(rate);
+    std::uint8_t header[vellox::rf64_header_size];
+    std::fwrite(header, 1, vellox::make_wav_header(format, count, header), f);
 
     std::vector<std::uint8_t> bytes;
     bytes.reserve(2 * 65536);
