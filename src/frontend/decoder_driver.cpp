@@ -17,11 +17,11 @@
 #include "frontend/decoder_settings.h"
 #include "frontend/errors.h"
 #include "frontend/file_byte_sink.h"
+#include "frontend/input_source.h"
 #include "frontend/input_spool.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/quality_compare.h"
-#include "sources/sound_source.h"
 
 namespace vellox {
 
@@ -156,7 +156,7 @@ bool set_up_decoding(DecoderContext& context) {
         // The original is read as vellox reads its input: pipes and standard input copied
         // first, then detected.
         if (context.original_spool.open(original, SoundType::automatic)) {
-            context.original = open_sound_source(original, SoundType::automatic,
+            context.original = open_input_source(original, SoundType::automatic,
                                                  context.original_spool.descriptor());
         }
         if (context.original == nullptr) {

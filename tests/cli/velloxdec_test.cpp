@@ -14,7 +14,7 @@
 
 #include "cli/cli_support.h"
 #include "sources/acm_stream_builder.h"
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 #include "vellox/vellox.h"
 
 namespace vellox::cli {
@@ -62,7 +62,7 @@ std::string read_with_python(const ScratchFolder& folder, const std::string& wav
 
 // The samples vellox's own ACM input hands out for the file.
 std::string samples_of_acm(const std::string& path) {
-    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm);
+    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm).source;
     if (source == nullptr) return "";
     std::vector<std::int16_t> samples(static_cast<std::size_t>(source->total_samples));
     (void)source->read(samples.data(), source->total_samples);

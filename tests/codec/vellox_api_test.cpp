@@ -144,7 +144,7 @@ Samples decode(const Bytes& file, std::size_t count, std::uint64_t* not_decoded 
 Samples program_input(const cli::ScratchFolder& folder, const Bytes& file) {
     cli::write_file(folder / "in.acm", std::string(file.begin(), file.end()));
     AcmSource source((folder / "in.acm").c_str());
-    EXPECT_TRUE(source.open(false));
+    EXPECT_TRUE(source.open().ok());
     Samples samples(static_cast<std::size_t>(source.total_samples));
     Samples chunk(65536);
     for (std::size_t at = 0; at < samples.size(); at += chunk.size()) {

@@ -17,7 +17,7 @@
 #include "frontend/decoder_driver.h"
 #include "frontend/quality_compare.h"
 #include "fuzz/fuzz_file.h"
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 #include "vellox/vellox.h"
 
 namespace {
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The file as the original of a comparison: read back, it is what was decoded.
     const char* name = vellox::fuzz::write_fuzz_file(bytes, wav.size());
     std::unique_ptr<vellox::SoundSource> original =
-        vellox::open_sound_source(name, vellox::SoundType::automatic);
+        vellox::open_sound_source(name, vellox::SoundType::automatic).source;
     if (original == nullptr || original->type_name() != std::string("WAV") ||
         original->total_samples != static_cast<std::int32_t>(sample_count + padding)) {
         __builtin_trap();

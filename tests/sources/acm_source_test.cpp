@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -37,13 +38,6 @@ Samples read_samples(AcmSource& source, int count, std::int32_t* got = nullptr) 
     return buffer;
 }
 
-// What open prints on standard error, and its result.
-std::pair<bool, std::string> open_with_stderr(AcmSource& source, bool report) {
-    testing::internal::CaptureStderr();
-    const bool opened = source.open(report);
-    return {opened, testing::internal::GetCapturedStderr()};
-}
-
 TEST(SubbandSynthesis, WorkedBlocksAndCarriedState) {
     SubbandSynthesis two(2);
     ASSERT_TRUE(two.allocate_state());
@@ -72,7 +66,7 @@ TEST(SubbandSynthesis, WorkedBlocksAndCarriedState) {
 TEST(AcmSource, WorkedFileReadsAsFourSamples) {
     TempFile file(acm_file_bytes(4, 1, 2, {0x31, 0x00, 0x60, 0x6B}));
     AcmSource source(file.name());
-    ASSERT_TRUE(source.open_and_report());
+    ASSERT_TRUE(source.open().ok());
     EXPECT_EQ(source.total_samples, 4);
     EXPECT_EQ(source.remaining_samples, 4);
     std::int32_t got = 0;
@@ -98,7 +92,7 @@ TEST(AcmSource, CarriesStateAcrossBlocksAndHandsOutOnlyTheSampleCount) {
     }
     TempFile file(acm_file_bytes(12, 2, 2, s.bytes()));
     AcmSource source(file.name());
-    ASSERT_TRUE(source.open(false));
+    ASSERT_TRUE(source.open().ok());
     std::int32_t got = 0;
     EXPECT_EQ(read_samples(source, 3, &got), (Samples{2, 5, 8}));
     EXPECT_EQ(source.remaining_samples, 4);  // lowered per decoded block
@@ -120,7 +114,7 @@ TEST(AcmSource, ShiftsWithSignAndSaturatesOutOfRangeValues) {
     put_column(s, 16, {0});
     TempFile file(acm_file_bytes(4, 1, 1, s.bytes()));
     AcmSource source(file.name());
-    ASSERT_TRUE(source.open(false));
+    ASSERT_TRUE(source.open().ok());
     EXPECT_EQ(read_samples(source, 4), (Samples{11808, 32767, -32768, -16384}));
 }
 
@@ -130,7 +124,7 @@ TEST(AcmSource, LevelsZeroHandsOutTheCoefficients) {
     put_column(s, 4, {-8, 7, 0});
     TempFile file(acm_file_bytes(3, 0, 3, s.bytes()));
     AcmSource source(file.name());
-    ASSERT_TRUE(source.open(false));
+    ASSERT_TRUE(source.open().ok());
     EXPECT_EQ(read_samples(source, 3), (Samples{-8000, 7000, 0}));
 }
 
@@ -145,7 +139,7 @@ TEST(AcmSource, FailedBlockGivesZerosToTheNextChunkWhereDecodingGoesOn) {
     put_column(s, 3, {3, -4});
     TempFile file(acm_file_bytes(4, 0, 2, s.bytes()));
     AcmSource source(file.name());
-    ASSERT_TRUE(source.open(false));
+    ASSERT_TRUE(source.open().ok());
     std::int32_t got = 0;
     EXPECT_EQ(read_samples(source, 4, &got), (Samples{1, 2, 0, 0}));
     EXPECT_EQ(got, 4);
@@ -171,41 +165,29 @@ TEST(AcmSource, RejectsWhatIsNoAcmStream) {
     bad_magic[3] = 0x02;
     for (const auto& bytes : {short_file, no_rows, bad_magic}) {
         TempFile file(bytes);
-        AcmSource quiet(file.name());
-        EXPECT_EQ(open_with_stderr(quiet, false), std::make_pair(false, std::string()));
-        AcmSource loud(file.name());
-        EXPECT_EQ(
-            open_with_stderr(loud, true),
-            std::make_pair(false, "Error: Not an ACM file: '" + std::string(file.name()) + "'\n"));
-        EXPECT_FALSE(loud.was_refused());
+        AcmSource source(file.name());
+        const OpenResult result = source.open();
+        EXPECT_EQ(result, OpenResult::refused(Refusal::not_an_acm_file));
+        EXPECT_TRUE(result.not_this_kind());
     }
 
-    // A file that cannot be opened at all is reported whatever the report flag.
+    // A file that cannot be opened at all is no kind's.
     const std::string missing = testing::TempDir() + "/no_such_vellox_input.acm";
-    for (const bool report : {false, true}) {
-        AcmSource source(missing.c_str());
-        EXPECT_EQ(open_with_stderr(source, report),
-                  std::make_pair(false, "Error: No such file or directory: '" + missing + "'\n"));
-        EXPECT_TRUE(source.was_refused());
-    }
-
+    AcmSource source(missing.c_str());
+    EXPECT_EQ(source.open(), OpenResult::failed(ENOENT));
     AcmSource directory(testing::TempDir().c_str());
-    EXPECT_FALSE(open_with_stderr(directory, false).first);
-    EXPECT_TRUE(directory.was_refused());
+    EXPECT_EQ(directory.open(), OpenResult::failed(EISDIR));
 }
 
-TEST(AcmSource, RefusesSampleCountsBeyondInt32WhateverTheReportFlag) {
+TEST(AcmSource, RefusesSampleCountsBeyondInt32) {
     TempFile too_long(acm_file_bytes(0x80000000u, 1, 2, {}));
     AcmSource source(too_long.name());
-    EXPECT_EQ(open_with_stderr(source, false),
-              std::make_pair(false, "Error: Input file is too long: '" +
-                                        std::string(too_long.name()) + "'\n"));
-    EXPECT_TRUE(source.was_refused());
+    EXPECT_EQ(source.open(), OpenResult::refused(Refusal::input_too_long));
 
     // The largest count that fits decodes zeros past the end of the file.
     TempFile longest(acm_file_bytes(0x7FFFFFFFu, 1, 2, {}));
     AcmSource fits(longest.name());
-    ASSERT_TRUE(fits.open(false));
+    ASSERT_TRUE(fits.open().ok());
     EXPECT_EQ(fits.total_samples, 0x7FFFFFFF);
     EXPECT_EQ(read_samples(fits, 5), (Samples{0, 0, 0, 0, 0}));
 }
@@ -216,14 +198,13 @@ TEST(AcmSource, EveryFailingAllocationFailsTheOpenAndStopsDetection) {
     for (int n = 1; n <= 5; ++n) {
         auto source = std::make_unique<AcmSource>(file.name());
         fail_allocation_number(n);
-        EXPECT_EQ(open_with_stderr(*source, false),
-                  std::make_pair(false, std::string("Error: Cannot allocate memory\n")))
-            << n;
-        EXPECT_TRUE(source->was_refused());
+        const OpenResult result = source->open();
         fail_allocation_number(0);
+        EXPECT_EQ(result, OpenResult::refused(Refusal::no_memory)) << n;
+        EXPECT_FALSE(result.not_this_kind());
     }
     AcmSource source(file.name());
-    EXPECT_TRUE(source.open(true));
+    EXPECT_TRUE(source.open().ok());
 }
 
 // A decoder written plainly from the format description: one fgetc per byte into a 32-bit bit
