@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "acm/byte_stream.h"
-#include "frontend/decoder_driver.h"
+#include "frontend/decode_to_wav.h"
 #include "frontend/quality_compare.h"
 #include "fuzz/fuzz_file.h"
 #include "sources/source_detection.h"
