@@ -29,9 +29,9 @@ const std::string usage_text =
     "Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n"
     "   -t              tests the file: decodes it without writing anything.\n"
     "Options:\n"
-    "   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n"
+    "   -c channels     channels of the WAV file, 1 to 16 (default: the header's).\n"
     "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz\n"
-    "                   (default is 22050).\n"
+    "                   (default: the header's).\n"
     "   --compare file  compares the decoded samples with the original file.\n"
     "   --help          all about the options; --version: the version.\n";
 
@@ -163,8 +163,8 @@ TEST(Velloxdec, HelpVersionUsageAndRanges) {
     const RunResult help = run_velloxdec({"--HELP"}, folder);
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind(dec_banner + "Usage: velloxdec [-t] acm_file_name", 0), 0u);
-    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default is 2)",
-                               "1 to 1000000 Hz (default is\n                   22050)",
+    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default: the header's)",
+                               "1 to 1000000 Hz (default: the\n                   header's)",
                                "\n   --compare file ", "\n   --version "}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
