@@ -273,6 +273,20 @@ public:
 
     std::int64_t not_decoded() const { return std::min(position, sample_count) - decoded; }
 
+    // The bytes of the stream behind the last block the sample count needs, once the blocks
+    // not unpacked yet are: a failed block is followed by the next from where it stopped.
+    std::int64_t trailing_bytes() {
+        while (remaining > 0) {
+            if (!unpack()) {
+                ++failed;
+                continue;
+            }
+            remaining -= std::min(static_cast<std::int32_t>(block.size()), remaining);
+        }
+        const std::int64_t block_end = (8 * bytes_taken - bit_count + 7) / 8;
+        return std::max<std::int64_t>(0, stream_bytes - block_end);
+    }
+
     std::int32_t remaining = 0;
     std::int64_t failed = 0;
 
@@ -413,6 +427,52 @@ private:
     std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>> later;
 };
 
+// Levels 0 and 2 rows: a block is its head, the method code and two 3-bit fields, 31 bits;
+// one with method 28 stops after 25.
+TEST(AcmDecoder, CountsTheBytesThatFollowTheLastBlock) {
+    const auto good_block = [](BitStreamBuilder& s) {
+        s.put_block_head(2, 1);
+        put_column(s, 3, {1, 2});
+    };
+    BitStreamBuilder one;
+    good_block(one);
+    BitStreamBuilder two;  // a block more than a count of 2 needs
+    good_block(two);
+    good_block(two);
+    BitStreamBuilder failed;  // the failed block's successor starts behind its method code
+    good_block(failed);
+    failed.put_block_head(2, 1);
+    failed.put_method(28);
+    good_block(failed);
+    ASSERT_EQ(failed.bits(), 87);
+    const auto plus = [](std::vector<std::uint8_t> bytes, std::size_t more) {
+        bytes.resize(bytes.size() + more, 0);
+        return bytes;
+    };
+    const std::vector<std::uint8_t> cut(one.bytes().begin(), one.bytes().begin() + 2);
+    const struct {
+        std::uint32_t sample_count;
+        std::vector<std::uint8_t> stream;
+        std::int64_t trailing;
+    } cases[] = {
+        {2, one.bytes(), 0},    {2, plus(one.bytes(), 1), 1},    {2, cut, 0}, {2, two.bytes(), 4},
+        {4, failed.bytes(), 0}, {4, plus(failed.bytes(), 2), 2}, {0, {}, 0},  {0, {0, 0, 7}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.sample_count << " samples, " << c.stream.size() << " bytes");
+        const std::vector<std::uint8_t> bytes = acm_file_bytes(c.sample_count, 0, 2, c.stream);
+        MemorySource source(bytes.data(), bytes.size());
+        AcmDecoder decoder(source);
+        ASSERT_EQ(decoder.open(), VELLOX_OK);
+        Samples samples(c.sample_count);
+        (void)decoder.read(samples.data(), static_cast<std::int32_t>(c.sample_count));
+        std::int64_t trailing = -1;
+        EXPECT_EQ(decoder.trailing_bytes(&trailing), VELLOX_OK);
+        EXPECT_EQ(trailing, c.trailing);
+    }
+}
+
 TEST(AcmDecoder, MatchesThePlainReferenceDecoderOnRandomAndHostileFiles) {
     for (unsigned seed = 1; seed <= 400; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -459,6 +519,10 @@ TEST(AcmDecoder, MatchesThePlainReferenceDecoderOnRandomAndHostileFiles) {
             ASSERT_EQ(decoder.failed_blocks(), reference.failed);
             ASSERT_EQ(decoder.samples_not_decoded(), reference.not_decoded());
         }
+        std::int64_t trailing = -1;
+        ASSERT_EQ(decoder.trailing_bytes(&trailing), VELLOX_OK);
+        EXPECT_EQ(trailing, reference.trailing_bytes());
+        EXPECT_EQ(decoder.failed_blocks(), reference.failed);
     }
 }
 
