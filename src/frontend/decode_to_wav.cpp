@@ -81,6 +81,10 @@ DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format, Byt
     }
     result.wav_bytes = writer != nullptr ? writer->bytes_written() : 0;
     result.not_decoded = vellox_decoder_samples_not_decoded(decoder);
+    if (!result.failed() &&
+        vellox_decoder_trailing_bytes(decoder, &result.trailing_bytes) != VELLOX_OK) {
+        result.read_failed = true;
+    }
     return result;
 }
 

@@ -30,6 +30,7 @@ struct DecodeResult {
     std::int64_t compared = 0;          // samples handed to the comparison
     std::uint64_t wav_bytes = 0;        // bytes of the WAV file the sink took, header included
     std::uint64_t not_decoded = 0;      // samples that damage cost
+    std::uint64_t trailing_bytes = 0;   // bytes of the stream behind its last block
     bool memory_failed = false;         // a buffer could not be had: nothing was decoded
     bool read_failed = false;           // the ACM input failed a read: decoding stopped there
     bool original_read_failed = false;  // the original failed a read: decoding stopped there
@@ -43,7 +44,8 @@ struct DecodeResult {
 // Decodes every sample of decoder, decode_chunk at a time. Writes them as a WAV file of format
 // to wav (nothing when null), completing the last frame with zeros; hands them with the
 // original's samples to comparison (none when null), over the first of the two counts; prints
-// one "#" per chunk, then "#\n", on progress (nothing when null), flushing each.
+// one "#" per chunk, then "#\n", on progress (nothing when null), flushing each. Then reads the
+// rest of the stream for the bytes that follow its last block.
 [[nodiscard]] DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format,
                                          ByteSink* wav, const Comparison* comparison,
                                          std::FILE* progress);

@@ -226,6 +226,10 @@ void print_report(const DecoderContext& context, const DecodeResult& result, boo
         std::fprintf(stderr, message_text(Message::damaged_input),
                      static_cast<long>(result.not_decoded), static_cast<long>(result.samples));
     }
+    if (result.trailing_bytes > 0) {
+        std::fprintf(stderr, message_text(Message::trailing_bytes),
+                     static_cast<long>(result.trailing_bytes));
+    }
 }
 
 }  // namespace
@@ -290,7 +294,8 @@ int run_decoder(int argc, const char* const* argv) {
     print_report(context, result, header_replaced);
     tear_down_decoding(context);
     // "-t" answers whether the file is intact; a decoded file with damage is still written.
-    return context.settings.test && result.not_decoded > 0 ? exit_failure : exit_success;
+    const bool damaged = result.not_decoded > 0 || result.trailing_bytes > 0;
+    return context.settings.test && damaged ? exit_failure : exit_success;
 }
 
 }  // namespace vellox
