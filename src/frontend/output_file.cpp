@@ -193,6 +193,11 @@ bool OutputFile::commit() {
     // has its name.
     const int kept = unnamed ? fcntl(fileno(file), F_DUPFD_CLOEXEC, 0) : -1;
     if (unnamed && kept < 0) failed();
+    // A write that failed in an earlier flush leaves only the stream's error flag behind.
+    if (std::ferror(file) != 0) {
+        errno = 0;
+        failed();
+    }
     if (std::fflush(file) != 0) failed();
     if (std::fclose(file) != 0) failed();
     file = nullptr;
@@ -249,6 +254,6 @@ void OutputFile::print_write_error(int error_number) const {
     print_system_error(target);
 }
 
-void use_named_temporary_files() { unnamed_allowed = false; }
+void use_named_temporary_files(bool named) { unnamed_allowed = !named; }
 
 }  // namespace vellox
