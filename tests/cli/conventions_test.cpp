@@ -245,6 +245,21 @@ TEST(Conventions, StandardOutputCarriesOnlyTheAcmData) {
     EXPECT_EQ(read_file(folder / "in.acm"), acm);
 }
 
+// Standard input that a command before read part of is converted from where it stands, as a
+// pipe would be, not from the start of the file.
+TEST(Conventions, PartlyReadStandardInputIsConvertedFromWhereItStands) {
+    ScratchFolder folder;
+    const std::string raw = raw16(noise(5000, 10000, 9));
+    write_file(folder / "in.raw", raw);
+    write_file(folder / "rest.raw", raw.substr(100));
+    ASSERT_EQ(run_vellox({"-16", folder / "rest.raw", folder / "rest.acm"}, folder).exit_code, 0);
+    const std::string command =
+        "{ dd of=/dev/null bs=100 count=1 2>/dev/null; '" + std::string(VELLOX_EXECUTABLE) +
+        "' -16 - '" + (folder / "out.acm") + "' > /dev/null; } < '" + (folder / "in.raw") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(folder / "out.acm"), read_file(folder / "rest.acm"));
+}
+
 // A console stream that cannot be written loses the report: the run fails, with the reason
 // on standard error when that still works; the output, written completely, is kept.
 TEST(Conventions, AConsoleThatCannotBeWrittenFailsTheRun) {

@@ -219,6 +219,18 @@ TEST(Velloxdec, CompareReportsTheHandComputedQuality) {
                     (folder / "in.acm") + "' --compare - > '" + (folder / "piped") + "'"),
               0);
     EXPECT_EQ(read_file(folder / "piped"), r.out);
+
+    // An original that opens with a whole silent frame: that frame has no SNR of its own and
+    // is left out, so the segmental SNR is the second frame's, 110 against 100 as above.
+    std::vector<std::int16_t> late(2048, 0);
+    late.resize(4096, 110);
+    write_file(folder / "late.raw", raw16(late));
+    const RunResult silent_first =
+        run_velloxdec({folder / "in.acm", "--compare", folder / "late.raw"}, folder);
+    EXPECT_EQ(silent_first.exit_code, 0);
+    EXPECT_NE(silent_first.out.find("SNR: 0.78 dB\nSegmental SNR: 20.83 dB\nPeak error: 100\n"),
+              std::string::npos)
+        << silent_first.out;
 }
 
 // One block of random columns whose method codes are all multiples of 4 (zero, linear of 4,
