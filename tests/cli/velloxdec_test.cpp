@@ -14,6 +14,7 @@
 
 #include "acm/acm_format.h"
 #include "cli/cli_support.h"
+#include "common/test_seed.h"
 #include "sources/acm_stream_builder.h"
 #include "sources/reference_decoder.h"
 #include "sources/source_detection.h"
@@ -262,7 +263,9 @@ TEST(Velloxdec, CutFilesWarnExactlyWhenBlocksAreMissing) {
     constexpr int blocks = 16;
     constexpr long samples = blocks * block_size - 5;
     acm_test::BitStreamBuilder stream;
-    std::mt19937 rng(1234);
+    const std::uint32_t seed = test::test_seed(1234);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
     std::vector<long> starts;
     for (int b = 0; b < blocks; ++b) {
         starts.push_back(stream.bits());
