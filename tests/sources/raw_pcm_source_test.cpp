@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -93,6 +95,27 @@ TEST_F(RawPcmSourceTest, RefusesInputsOfMoreThan2To31Samples) {
         EXPECT_EQ(open(c.path, c.type), nullptr);
         EXPECT_EQ(errors, "Error: Input file is too long: '" + c.path + "'\n");
     }
+}
+
+// A raw source whose file fails every read once it is open, as a failing disk would.
+class FailingRawSource : public RawPcmSource {
+public:
+    using RawPcmSource::RawPcmSource;
+    void fail_reads() {
+        std::fclose(file);
+        file = std::fopen("/dev/null", "wb");  // reads fail with EBADF
+    }
+};
+
+// A read that failed was once taken for the end of the file: the rest of the input became
+// silence and the run succeeded. The error is kept for the driver to report.
+TEST_F(RawPcmSourceTest, ReadErrorWasTakenForSilence) {
+    FailingRawSource source(write("a.raw", "\x01\x02\x03\x04").c_str(), true);
+    ASSERT_TRUE(source.open().ok());
+    source.fail_reads();
+    std::int16_t samples[2] = {9, 9};
+    EXPECT_EQ(source.read(samples, 2), 0);
+    EXPECT_EQ(source.read_error(), EBADF);
 }
 
 }  // namespace
