@@ -30,8 +30,8 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(BothWays, OutputFileTest, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& info) {
-                             return info.param ? "named" : "unnamed";
+                         [](const testing::TestParamInfo<bool>& way) {
+                             return way.param ? "named" : "unnamed";
                          });
 
 bool write_text(OutputFile& output, const std::string& text) {
@@ -53,7 +53,9 @@ TEST_P(OutputFileTest, CommitPutsTheFileInPlaceAndDiscardLeavesTheTarget) {
         discarded.discard();
         EXPECT_EQ(discarded.stream(), nullptr);
         EXPECT_EQ(list_folder(folder.path()), existed ? Names{"out.acm"} : Names{});
-        if (existed) EXPECT_EQ(read_file(target), "old");
+        if (existed) {
+            EXPECT_EQ(read_file(target), "old");
+        }
 
         OutputFile output;
         ASSERT_TRUE(output.open(target.c_str()));
@@ -66,7 +68,9 @@ TEST_P(OutputFileTest, CommitPutsTheFileInPlaceAndDiscardLeavesTheTarget) {
         EXPECT_EQ(list_folder(folder.path()), Names{"out.acm"});
         struct stat status {};
         ASSERT_EQ(stat(target.c_str(), &status), 0);
-        if (existed) EXPECT_EQ(status.st_mode & 07777, 0640U);
+        if (existed) {
+            EXPECT_EQ(status.st_mode & 07777, 0640U);
+        }
         // The destructor after a commit removes nothing.
     }
     EXPECT_EQ(read_file(target), "new data");
