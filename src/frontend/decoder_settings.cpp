@@ -15,7 +15,8 @@ namespace {
 // Words that are options wherever they stand after the ACM file's name.
 bool is_option(const char* word) {
     return word_is(word, "-t") || word_is(word, "-c") || word_is(word, "-r") ||
-           word_is(word, "--compare") || word_is(word, "--help") || word_is(word, "--version");
+           word_is(word, "--compare") || word_is(word, "--help") || word_is(word, "--version") ||
+           word_is(word, "--quiet");
 }
 
 }  // namespace
@@ -44,6 +45,8 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
         if (word_is(word, "--version")) return DecoderParse::show_version;
         if (word_is(word, "-t")) {
             settings.test = true;
+        } else if (word_is(word, "--quiet")) {
+            settings.quiet = true;
         } else if (word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--compare")) {
             // The value is the next word, taken even if it begins with "-".
             if (i + 1 >= argc) return DecoderParse::show_usage;
@@ -77,6 +80,10 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
     if (!channels_in_range(settings.channels)) return DecoderParse::channels_range;
     if (!rate_in_range(settings.rate)) return DecoderParse::rate_range;
     return DecoderParse::accepted;
+}
+
+int decoder_option_words(const char* word, const char* /* next */) {
+    return word_is(word, "-c") || word_is(word, "-r") ? 2 : 0;
 }
 
 bool channels_in_range(std::int64_t channels) { return channels >= 1 && channels <= 16; }

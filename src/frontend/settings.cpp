@@ -3,7 +3,8 @@
 
 #include "frontend/settings.h"
 
-#include <cstdio>  // std::fprintf, std::fputs
+#include <cstdio>   // std::fprintf, std::fputs
+#include <cstdlib>  // std::strtol
 
 #include "analysis/filter_design.h"
 #include "frontend/command_words.h"
@@ -68,6 +69,38 @@ const char* output_name(int argc, const char* const* argv) {
     return first_name + 1 < argc ? argv[first_name + 1] : nullptr;
 }
 
+bool asks_for_quiet(int argc, const char* const* argv) {
+    const int first_name = argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0' ? 2 : 1;
+    for (int i = first_name + 2; i < argc;) {
+        if (word_is(argv[i], "--quiet")) return true;
+        const int words = option_words(argv[i], i + 1 < argc ? argv[i + 1] : nullptr);
+        i += words > 0 ? words : 1;
+    }
+    return false;
+}
+
+bool is_type_word(const char* word) {
+    return word_is(word, "-8") || word_is(word, "-16") || word_is(word, "-wav") ||
+           word_is(word, "-acm");
+}
+
+int option_words(const char* word, const char* next, bool batch) {
+    if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") || word_is(word, "-fc") ||
+        word_is(word, "-c") || word_is(word, "-r")) {
+        return 2;
+    }
+    if (word_is(word, "-q0") || word_is(word, "-hq") || word_is(word, "--quiet")) return 1;
+    if (word_is(word, "-fd") || word_is(word, "-fo")) {
+        if (next == nullptr) return 1;
+        if (next[0] == '-') return 1;
+        if (!batch) return 2;
+        char* end = nullptr;
+        (void)std::strtol(next, &end, 10);
+        return end != next && *end == '\0' ? 2 : 1;
+    }
+    return 0;
+}
+
 ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSettings& settings,
                                 std::FILE* console) {
     if (argc >= 2 && word_is(argv[1], "--help")) return ParseOutcome::show_help;
@@ -119,6 +152,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             settings.percents = -1.0;
         } else if (word_is(word, "-hq")) {
             settings.high_quality = true;
+        } else if (word_is(word, "--quiet")) {
+            // Read before the parse: asks_for_quiet.
         } else if (word_is(word, "-fd") || word_is(word, "-fo")) {
             settings.filter_kind = word_is(word, "-fd") ? 'D' : 'O';
             if (has_next && argv[i + 1][0] != '-')
