@@ -42,9 +42,15 @@ constexpr const char* texts[] = {
     "'channels' parameter (-c) should be between 1 and 65535.\n",
     "'rate' parameter (-r) should be between 1 and 65535.\n",
     "Warning: %ld bytes follow the end of the stream\n",
+    "'jobs' parameter (-j) should be between 1 and 256.\n",
+    "Output file exists",
+    "Another input has the same output file",
+    "Input file is the output of another input",
+    "Ended by signal %d (%s)",
+    "Failed with exit status %d",
 };
 static_assert(sizeof texts / sizeof texts[0] ==
-                  static_cast<std::size_t>(Message::trailing_bytes) + 1,
+                  static_cast<std::size_t>(Message::job_exit_status) + 1,
               "one text for every message");
 
 }  // namespace

@@ -37,6 +37,12 @@ enum class Message {
     header_channels_range,   // vellox "-c"
     header_rate_range,       // vellox "-r"
     trailing_bytes,          // velloxdec; format: bytes that follow the last block
+    jobs_range,              // the batch's "-j"
+    output_exists,           // the batch's reason for a file it skips
+    same_output,             // the batch's second input with the output of an earlier one
+    input_is_an_output,      // the batch's input that another input's output is
+    job_signalled,           // the batch's job ended by a signal; format: its number and name
+    job_exit_status,         // the batch's job failed without a word; format: its exit status
 };
 
 // The text of message: a plain line, or a printf format where the comment above says so.
