@@ -3,7 +3,8 @@
 
 #include "frontend/batch_console.h"
 
-#include <time.h>  // clock_gettime
+#include <sys/ioctl.h>  // ioctl, TIOCGWINSZ
+#include <time.h>       // clock_gettime
 
 #include <cstdio>   // std::fwrite, std::snprintf
 #include <cstring>  // std::memchr
@@ -120,11 +121,19 @@ void BatchConsole::show_progress(std::int64_t samples, double bytes, bool now) {
         done_bytes > 0 && elapsed >= 0.5
             ? elapsed * (static_cast<double>(bytes_to_convert) - done_bytes) / done_bytes
             : -1;
-    std::fprintf(stream, "\r%lld/%lld files, %lld failed, %lld skipped, %.1f M samples/s, %s left",
-                 static_cast<long long>(converted_files + failed_files + skipped_files),
-                 static_cast<long long>(files), static_cast<long long>(failed_files),
-                 static_cast<long long>(skipped_files), rate / 1e6, duration_text(left).c_str());
-    std::fputs("\033[K", stream);
+    char line[160];
+    int length = std::snprintf(
+        line, sizeof line, "%lld/%lld files, %lld failed, %lld skipped, %.1f M samples/s, %s left",
+        static_cast<long long>(converted_files + failed_files + skipped_files),
+        static_cast<long long>(files), static_cast<long long>(failed_files),
+        static_cast<long long>(skipped_files), rate / 1e6, duration_text(left).c_str());
+    // A line wider than the terminal would wrap, and the carriage return would not go back to
+    // its start.
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && length >= size.ws_col) {
+        length = size.ws_col - 1;
+    }
+    std::fprintf(stream, "\r%.*s\033[K", length, line);
     std::fflush(stream);
 }
 

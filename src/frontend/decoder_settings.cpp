@@ -125,11 +125,26 @@ void print_decoder_help(std::FILE* stream) {
         "                   input): SNR, segmental SNR (2048-sample frames limited to\n"
         "                   -10..100 dB, silent ones left out), peak error, samples\n"
         "                   compared.\n"
+        "   --quiet         no banner, progress marks or report (the comparison's\n"
+        "                   results stay); warnings and errors still.\n"
         "   --help          this text.\n"
         "   --version       the version.\n"
         "Samples that damage cost are counted in a warning on standard error.\n"
         "Exit status: 0 success, 1 failure (or damage found by -t), 2 a malformed\n"
-        "command line or a value out of range.\n",
+        "command line or a value out of range.\n"
+        "\n"
+        "velloxdec --batch [options] FILE... decodes every FILE as the two-name form\n"
+        "would, into FILE with its extension replaced by .wav (added when it has none);\n"
+        "-c and -r apply to every file (-t and --compare have no batch form):\n"
+        "   --output-dir DIR  the outputs go into DIR instead of beside their inputs.\n"
+        "   -j jobs         decodings at once, 1 to 256 (default: one per processor).\n"
+        "   -f              replaces outputs that exist (else their files are skipped).\n"
+        "   --              ends the options: every word after it is a FILE.\n"
+        "The second of two inputs with the same output, and an input that is an output,\n"
+        "are refused. Everything goes to standard error: on a terminal a progress line,\n"
+        "else a line for each file as it finishes; warnings and errors headed by the\n"
+        "file's name; then a summary. Exit status: 0 all decoded or skipped, 1 any\n"
+        "failed, 2 malformed or out of range.\n",
         stream);
 }
 

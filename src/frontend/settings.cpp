@@ -201,11 +201,25 @@ void print_options(std::FILE* console) {
         "   -c channels    the channel count the header gives, 1 to 65535 (default 2)\n"
         "   -r rate        the sample rate the header gives, 1 to 65535 Hz (default 22050);\n"
         "                  neither changes the samples: a player reads them from the header\n"
+        "   --quiet        no banner, progress marks or report; warnings and errors still\n"
         "   -              as snd_file_name: standard input; as acm_file_name: standard\n"
         "                  output (the console text then goes to standard error)\n"
         "   --help         this text;  --version  the version\n"
         "Without a type word the input kind is detected: WAV (and RF64), then ACM, then raw\n"
-        "16-bit PCM. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n",
+        "16-bit PCM. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n"
+        "\n"
+        "vellox --batch [options] FILE... converts every FILE as the two-name form would,\n"
+        "into FILE with its extension replaced by .acm (added when it has none):\n"
+        "   --output-dir DIR  the outputs go into DIR instead of beside their inputs\n"
+        "   -j jobs        conversions at once, 1 to 256 (default: one per processor)\n"
+        "   -f             replaces outputs that exist (else their files are skipped)\n"
+        "   --             ends the options: every word after it is a FILE\n"
+        "The options above and a type word may stand anywhere; -fd and -fo take the next\n"
+        "word as their length only when it is a number. The second of two inputs with the\n"
+        "same output, and an input that is an output, are refused. Everything goes to\n"
+        "standard error: on a terminal a progress line, else a line for each file as it\n"
+        "finishes; warnings and errors headed by the file's name; then a summary. Exit\n"
+        "status: 0 all converted or skipped, 1 any failed, 2 malformed or out of range.\n",
         console);
 }
 
