@@ -120,6 +120,11 @@ bool catch_stops(BatchRun& run) {
     stop_pipe = ends[1];
     fcntl(stop_pipe, F_SETFL, O_NONBLOCK);
     fcntl(run.stop_reader, F_SETFL, O_NONBLOCK);
+    // Jobs inherit an ignored SIGCHLD and would then leave no exit status to wait for.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(SIGCHLD, &default_action, nullptr);
     struct sigaction action {};
     action.sa_handler = note_stop;
     sigemptyset(&action.sa_mask);
@@ -255,14 +260,17 @@ void read_channel(Job& job) {
 // Reaps the job whose pipes are both closed and reports its file; nothing while stopping.
 void finish_job(BatchRun& run, Job& job) {
     int status = 0;
-    while (waitpid(job.pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t reaped = -1;
+    while ((reaped = waitpid(job.pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    const int wait_error = errno;
+    const bool ended = reaped == job.pid;
     job.pid = -1;
     --run.running;
     if (stop_signal != 0) return;
     const BatchFile& file = (*run.files)[job.file];
     const JobReport& report = job.report;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         std::uint64_t bytes = report.bytes;
         std::int64_t samples = report.samples;
         if (!report.written) {
@@ -280,7 +288,9 @@ void finish_job(BatchRun& run, Job& job) {
     if (!text.empty() && text.back() != '\n') text += '\n';
     if (job.text_cut) text += "...\n";
     char reason[128] = "";
-    if (WIFSIGNALED(status)) {
+    if (!ended) {
+        std::snprintf(reason, sizeof reason, "%s", std::strerror(wait_error));
+    } else if (WIFSIGNALED(status)) {
         std::snprintf(reason, sizeof reason, message_text(Message::job_signalled), WTERMSIG(status),
                       strsignal(WTERMSIG(status)));
     } else if (text.empty()) {

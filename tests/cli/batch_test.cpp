@@ -392,8 +392,26 @@ bool wait_for_text(const Child& child, const std::string& path, const std::strin
     return false;
 }
 
+// Stops a batch that a failed assertion left running, jobs and all.
+class Stopper {
+public:
+    explicit Stopper(const Child& child) : batch(child.pid()) {}
+    ~Stopper() {
+        if (batch > 0 && waitpid(batch, nullptr, WNOHANG) == 0) {
+            kill(batch, SIGTERM);
+            waitpid(batch, nullptr, 0);
+        }
+    }
+    Stopper(const Stopper&) = delete;
+    Stopper& operator=(const Stopper&) = delete;
+
+private:
+    pid_t batch;
+};
+
 // A signal sent to the batch alone reaches every job: each removes its temporary file, the
-// finished outputs and the files that existed stay as they were, and the batch dies of it.
+// finished outputs and the files that existed stay as they were, and the batch dies of it. A
+// signal ignored from the start stays ignored.
 TEST(Batch, InterruptStopsEveryJobAndLeavesNothingBehind) {
     ScratchFolder folder;
     write_file(folder / "done.raw", raw16(noise(3000, 9000, 1)));
@@ -415,10 +433,26 @@ TEST(Batch, InterruptStopsEveryJobAndLeavesNothingBehind) {
                      std::to_string(signal_number));
         unlink((folder / "done.acm").c_str());
         write_file(folder / "big2.acm", "precious");
+        // Before SIGTERM, a hang-up that was ignored from the start ("nohup"): it stays so.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous {};
+        if (signal_number == SIGTERM) sigaction(SIGHUP, &ignore, &previous);
         Child child(
             {"--batch", "-16", "-l", "15", "-j", "2", "-f", "done.raw", "big1.raw", "big2.raw"},
             folder, options);
+        const Stopper stopper(child);
+        if (signal_number == SIGTERM) sigaction(SIGHUP, &previous, nullptr);
         ASSERT_TRUE(wait_for_text(child, folder / ".stderr", "done.raw -> done.acm: "));
+        if (signal_number == SIGTERM) {
+            kill(child.pid(), SIGHUP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            siginfo_t info{};
+            EXPECT_EQ(
+                waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT),
+                0);
+            EXPECT_EQ(info.si_pid, 0);  // still converting
+        }
         if (!options.environment.empty()) {
             // Both temporary files are there.
             const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
