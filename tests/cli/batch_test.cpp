@@ -376,39 +376,6 @@ TEST(Quiet, NothingIsPrintedOnSuccessButWarningsAndErrorsStill) {
     EXPECT_EQ(damaged.err, "Warning: damaged input: 5000 of 5000 samples could not be decoded\n");
 }
 
-// Waits until the file at path holds text; false when the child ended first.
-bool wait_for_text(const Child& child, const std::string& path, const std::string& text) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < give_up) {
-        if (read_file(path).find(text) != std::string::npos) return true;
-        siginfo_t info{};
-        if (waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT) !=
-                0 ||
-            info.si_pid != 0) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
-// Stops a batch that a failed assertion left running, jobs and all.
-class Stopper {
-public:
-    explicit Stopper(const Child& child) : batch(child.pid()) {}
-    ~Stopper() {
-        if (batch > 0 && waitpid(batch, nullptr, WNOHANG) == 0) {
-            kill(batch, SIGTERM);
-            waitpid(batch, nullptr, 0);
-        }
-    }
-    Stopper(const Stopper&) = delete;
-    Stopper& operator=(const Stopper&) = delete;
-
-private:
-    pid_t batch;
-};
-
 // A signal sent to the batch alone reaches every job: each removes its temporary file, the
 // finished outputs and the files that existed stay as they were, and the batch dies of it. A
 // signal ignored from the start stays ignored.
@@ -441,9 +408,9 @@ TEST(Batch, InterruptStopsEveryJobAndLeavesNothingBehind) {
         Child child(
             {"--batch", "-16", "-l", "15", "-j", "2", "-f", "done.raw", "big1.raw", "big2.raw"},
             folder, options);
-        const Stopper stopper(child);
+        const Reaper reaper(child, SIGTERM);
         if (signal_number == SIGTERM) sigaction(SIGHUP, &previous, nullptr);
-        ASSERT_TRUE(wait_for_text(child, folder / ".stderr", "done.raw -> done.acm: "));
+        ASSERT_TRUE(wait_for_output(child, "done.raw -> done.acm: ", true));
         if (signal_number == SIGTERM) {
             kill(child.pid(), SIGHUP);
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
