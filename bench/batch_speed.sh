@@ -44,13 +44,11 @@ done
 rm stereo.wav
 echo "$files files, $samples samples ($(du -sh in | cut -f1))"
 
-seconds_of() {  # seconds taken by the command, outputs removed first
-    rm -f in/*.acm in/*.out.wav
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc -l
+times_of() {  # "wall processor" seconds taken by the command
+    local TIMEFORMAT='%R %U %S' taken
+    taken=$({ time "$@" >/dev/null 2>&1; } 2>&1)
+    read -r wall user system <<<"$taken"
+    echo "$wall $(echo "$user + $system" | bc -l)"
 }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
@@ -62,23 +60,33 @@ xargs_n1() {
 }
 xargs_n2() { for f in in/*.wav; do printf '%s\n%s\n' "$f" "${f%.wav}.acm"; done | xargs -P 2 -n 2 "$vellox"; }
 
-declare -A times
+declare -A walls cpus
 ways=(batch loop xargs_n1 xargs_n2)
 for ((r = 0; r < runs; r++)); do
-    for way in "${ways[@]}"; do times[$way]+="$(seconds_of "$way") "; done
+    for way in "${ways[@]}"; do
+        rm -f in/*.acm
+        read -r wall cpu <<<"$(times_of "$way")"
+        walls[$way]+="$wall "
+        cpus[$way]+="$cpu "
+    done
 done
-declare -A medians
+declare -A wall cpu
 for way in "${ways[@]}"; do
-    medians[$way]=$(printf '%s\n' ${times[$way]} | median)
+    wall[$way]=$(printf '%s\n' ${walls[$way]} | median)
+    cpu[$way]=$(printf '%s\n' ${cpus[$way]} | median)
 done
-printf '%-34s %7.3f s  %6.1f M samples/s\n' "vellox --batch -j 2" "${medians[batch]}" \
-    "$(echo "$samples / ${medians[batch]} / 1000000" | bc -l)"
-printf '%-34s %7.3f s  batch %.2fx faster\n' "shell loop, one call per file" "${medians[loop]}" \
-    "$(echo "${medians[loop]} / ${medians[batch]}" | bc -l)"
-printf '%-34s %7.3f s  batch %.2fx faster\n' "xargs -P 2 -n 1 (sh -c per file)" \
-    "${medians[xargs_n1]}" "$(echo "${medians[xargs_n1]} / ${medians[batch]}" | bc -l)"
-printf '%-34s %7.3f s  batch %.2fx faster\n' "xargs -P 2 -n 2 (pairs of names)" \
-    "${medians[xargs_n2]}" "$(echo "${medians[xargs_n2]} / ${medians[batch]}" | bc -l)"
+echo "medians of $runs alternate runs: wall time, processor time (user + system, all processes)"
+printf '%-34s %7.3f s %7.3f s  %6.1f M samples/s\n' "vellox --batch -j 2" "${wall[batch]}" \
+    "${cpu[batch]}" "$(echo "$samples / ${wall[batch]} / 1000000" | bc -l)"
+for way in loop xargs_n1 xargs_n2; do
+    case $way in
+        loop) label="shell loop, one call per file" ;;
+        xargs_n1) label="xargs -P 2 -n 1 (sh -c per file)" ;;
+        xargs_n2) label="xargs -P 2 -n 2 (pairs of names)" ;;
+    esac
+    printf '%-34s %7.3f s %7.3f s  batch %.2fx faster\n' "$label" "${wall[$way]}" "${cpu[$way]}" \
+        "$(echo "${wall[$way]} / ${wall[batch]}" | bc -l)"
+done
 
 # Memory: one conversion of a longest file, then the batch's parent and jobs added up.
 longest=$(ls -S in/*.wav | head -1)
@@ -110,9 +118,8 @@ declare -A dec
 for ((r = 0; r < runs; r++)); do
     for way in dec_batch dec_loop; do
         rm -f out/*
-        start=$(date +%s.%N)
-        "$way" >/dev/null 2>&1
-        dec[$way]+="$(echo "$(date +%s.%N) - $start" | bc -l) "
+        read -r taken _ <<<"$(times_of "$way")"
+        dec[$way]+="$taken "
     done
 done
 b=$(printf '%s\n' ${dec[dec_batch]} | median)

@@ -66,6 +66,7 @@ bool make_pipe(int ends[2]) {
             const int error_number = errno;
             ::close(ends[0]);
             ::close(ends[1]);
+            ends[0] = ends[1] = -1;
             errno = error_number;
             return false;
         }
@@ -120,7 +121,8 @@ bool catch_stops(BatchRun& run) {
     stop_pipe = ends[1];
     fcntl(stop_pipe, F_SETFL, O_NONBLOCK);
     fcntl(run.stop_reader, F_SETFL, O_NONBLOCK);
-    // Jobs inherit an ignored SIGCHLD and would then leave no exit status to wait for.
+    // Under an ignored SIGCHLD (inherited) the system would reap the jobs itself and leave no
+    // exit status to wait for.
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
@@ -173,10 +175,12 @@ bool start_job(BatchRun& run, Job& job, std::size_t index) {
     int text[2] = {-1, -1};
     int channel[2] = {-1, -1};
     int error_number = 0;
+    const char* failed_name = nullptr;  // what the failure's message names; null: nothing
     pid_t pid = -1;
     if (!make_pipe(text) || !make_pipe(channel)) {
         error_number = errno;
     } else {
+        failed_name = run.through_proc ? "/proc/self/exe" : run.program_name;
         posix_spawn_file_actions_t actions;
         posix_spawnattr_t attributes;
         posix_spawn_file_actions_init(&actions);
@@ -186,11 +190,10 @@ bool start_job(BatchRun& run, Job& job, std::size_t index) {
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setsigmask(&attributes, &run.job_mask);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-        error_number = run.through_proc
-                           ? posix_spawn(&pid, "/proc/self/exe", &actions, &attributes,
-                                         words.data(), run.environment.data())
-                           : posix_spawnp(&pid, run.program_name, &actions, &attributes,
-                                          words.data(), run.environment.data());
+        error_number = run.through_proc ? posix_spawn(&pid, failed_name, &actions, &attributes,
+                                                      words.data(), run.environment.data())
+                                        : posix_spawnp(&pid, failed_name, &actions, &attributes,
+                                                       words.data(), run.environment.data());
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -199,8 +202,9 @@ bool start_job(BatchRun& run, Job& job, std::size_t index) {
     if (error_number != 0) {
         close_descriptor(text[0]);
         close_descriptor(channel[0]);
-        const std::string reason = std::string("Error: ") + std::strerror(error_number) + ": '" +
-                                   (run.through_proc ? "/proc/self/exe" : run.program_name) + "'\n";
+        std::string reason = std::string("Error: ") + std::strerror(error_number);
+        if (failed_name != nullptr) reason += std::string(": '") + failed_name + "'";
+        reason += '\n';
         run.console->failed(file, 0, reason.data(), reason.size());
         return false;
     }
