@@ -3,7 +3,7 @@
 // count, read in chunks and padded with zeros past its end; the raw PCM and WAV readers; and
 // the factory that picks the kind, by name or by looking at the file.
 
-#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
+#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t, std::uint32_t
 #include <cstdio>   // std::FILE
 #include <memory>   // std::unique_ptr
 #include <string>   // std::string
@@ -131,6 +131,11 @@ public:
     // refuses the file.
     [[nodiscard]] bool open(bool report) override;
     const char* type_name() const override { return "WAV"; }
+
+    // The layout "fmt " gives, 0 until opened: what a player of the file reads. The samples
+    // are delivered as one interleaved stream whatever it says.
+    std::int32_t channels = 0;
+    std::uint32_t sample_rate = 0;
 
 private:
     // Walks the chunks up to the start of the "data" body, setting format and is_16bit from
