@@ -1,7 +1,9 @@
 // The module's JavaScript API, run inside createVellox() once the C code is in place: the C
 // API's calls with typed arrays in and out, and an Error carrying the status text (and the
-// status as error.status) wherever the C API returns a failure. Samples go in and out of the
-// module's memory in pieces, so that it grows with the pieces, not with the sound.
+// status as error.status) wherever the C API returns a failure. The streaming calls copy
+// samples in and out of the module's memory in pieces, so that it grows with the pieces, not
+// with the sound; encode and decode hold the whole signal there, as the C one-call functions
+// do.
 
 /* global Module, HEAP8, HEAP16, HEAP32, HEAPU8, HEAPU32, HEAPF64, FS, UTF8ToString,
    stringToUTF8, lengthBytesUTF8, addFunction, err: writable */
@@ -28,8 +30,10 @@
     if (code !== status.ok) throw statusError(code);
   }
 
-  // bytes of the module's memory; freed by the caller.
+  // bytes of the module's memory; freed by the caller. The memory never exceeds 2 GB, and a
+  // larger size would wrap in the 32-bit argument.
   function allocate(bytes) {
+    if (bytes > maxSamples) throw statusError(status.memory);
     const pointer = _malloc(Math.max(bytes, 1));
     if (pointer === 0) throw statusError(status.memory);
     return pointer;
@@ -344,7 +348,7 @@
 
   function createDecoder(acm) {
     requireBytes(acm, 'acm');
-    const data = copyIn(acm);
+    let data = copyIn(acm);
     let staging = 0;
     let decoder = 0;
     try {
@@ -401,6 +405,7 @@
         _free(staging);
         staging = 0;
         _free(data);
+        data = 0;
       },
     };
   }

@@ -281,6 +281,7 @@ test('every failure is an Error carrying the status text', () => {
   assert.throws(() => encoder.feed(new Int16Array(1)), state);
   const decoder = vellox.createDecoder(vellox.encode(samples));
   decoder.destroy();
+  decoder.destroy();  // a second time does nothing
   assert.throws(() => decoder.read(1), state);
   const meter = vellox.createMeter();
   meter.destroy();

@@ -195,6 +195,23 @@ def encode_through_page(driver, scratch, downloads):
     driver.save_screenshot(SCREENSHOT)
     check(os.path.getsize(SCREENSHOT) > 0, "a screenshot after the encode: " + SCREENSHOT)
 
+    # The filter taps of a -fc file.
+    taps = os.path.join(scratch, "taps.txt")
+    with open(taps, "w") as file:
+        file.write("4\n0.02 -0.1 0.3 0.55\n")
+    Select(driver.find_element(By.ID, "filter")).select_by_value("C")
+    driver.find_element(By.ID, "taps-file").send_keys(taps)
+    os.remove(downloaded)
+    check(act(driver, driver.find_element(By.ID, "encode").click) == "encoded",
+          "the encode with a taps file finishes")
+    options = shlex.split(driver.find_element(By.ID, "command").text)[3:]
+    check(options[options.index("-fc") + 1] == "taps.txt", "the command line names the taps")
+    options[options.index("-fc") + 1] = taps
+    run("vellox", source, expected, *options)
+    driver.find_element(By.ID, "download-acm").click()
+    check(read(wait_download(downloads, "music.acm")) == read(expected),
+          "and its ACM file is vellox's for " + " ".join(options))
+
 
 def decode_through_page(driver, scratch, downloads):
     source = os.path.join(scratch, "tones.wav")
