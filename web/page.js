@@ -163,7 +163,7 @@ function showAcm(opened) {
   $('result-title').textContent = 'Decoded';
   $('download-acm').hidden = true;
   $('report').textContent = '';
-  showLayout(header, opened.samplesNotDecoded);
+  showLayout(header, opened.samplesNotDecoded, opened.trailingBytes);
   $('play-original').hidden = true;
   $('play-both').hidden = true;
   $('wave-original').hidden = true;
@@ -173,8 +173,9 @@ function showAcm(opened) {
   setState('decoded');
 }
 
-// The layout fields, with velloxdec's warnings for a damaged header and lost samples.
-function showLayout(header, samplesNotDecoded) {
+// The layout fields, with velloxdec's warnings for a damaged header, lost samples and bytes
+// after the stream.
+function showLayout(header, samplesNotDecoded, trailingBytes) {
   const layout = decoderLayout(header);
   $('play-channels').value = layout.channels;
   $('play-rate').value = layout.sampleRate;
@@ -187,6 +188,9 @@ function showLayout(header, samplesNotDecoded) {
   if (samplesNotDecoded > 0) {
     warnings.push('Warning: damaged input: ' + samplesNotDecoded + ' of ' + header.sampleCount +
                   ' samples could not be decoded');
+  }
+  if (trailingBytes > 0) {
+    warnings.push('Warning: ' + trailingBytes + ' bytes follow the end of the stream');
   }
   $('warning').textContent = warnings.join('\n');
 }
@@ -271,7 +275,7 @@ async function encode(event) {
     sampleRate: fields.settings.sampleRate,
   };
   page.header = header;
-  showLayout(header, 0);
+  showLayout(header, 0, 0);
   $('play-original').hidden = false;
   $('play-both').hidden = false;
   $('wave-original').hidden = false;

@@ -6,7 +6,7 @@
 // do.
 
 /* global Module, HEAP8, HEAP16, HEAP32, HEAPU8, HEAPU32, HEAPF64, FS, UTF8ToString,
-   stringToUTF8, lengthBytesUTF8, addFunction, err: writable */
+   stringToUTF8, lengthBytesUTF8, addFunction */
 
 (function () {
   'use strict';
@@ -399,6 +399,12 @@
         live();
         return Number(_vellox_decoder_samples_not_decoded(decoder));
       },
+      // Once every sample was read: the bytes that follow the stream's last block.
+      trailingBytes() {
+        live();
+        check(_vellox_decoder_trailing_bytes(decoder, staging));
+        return readU64(staging);
+      },
       destroy() {
         _vellox_decoder_destroy(decoder);
         decoder = 0;
@@ -426,23 +432,6 @@
     return path;
   }
 
-  // The readers print their line on standard error ("Error: <text>: '<file>'"); what a call
-  // prints is caught here and becomes its Error.
-  let caught = null;
-  const printError = err;
-  err = function (text) {
-    if (caught !== null) caught.push(text);
-    else printError(text);
-  };
-
-  function caughtError(path) {
-    const line = caught.length > 0 ? caught[caught.length - 1] : 'Error: unknown failure';
-    let text = line.replace(/^Error: /, '');
-    const suffix = ": '" + path + "'";
-    if (text.endsWith(suffix)) text = text.slice(0, text.length - suffix.length);
-    return new Error(text);
-  }
-
   function readWav(bytes) {
     requireBytes(bytes, 'bytes');
     const path = writeTemporaryFile(bytes);
@@ -453,13 +442,8 @@
     try {
       name = allocateString(path);
       info = allocate(16);
-      caught = [];
-      try {
-        source = _vellox_web_wav_open(name, info);
-        if (source === 0) throw caughtError(path);
-      } finally {
-        caught = null;
-      }
+      source = _vellox_web_wav_open(name, info, info);
+      if (source === 0) throw new Error(UTF8ToString(HEAPU32[info >> 2]));
       const total = HEAP32[info >> 2];
       const result = {
         samples: new Int16Array(total), channels: HEAP32[(info >> 2) + 1],

@@ -16,12 +16,28 @@
 #include "frontend/messages.h"
 #include "frontend/quality_compare.h"
 #include "frontend/wav_writer.h"
-#include "sources/sound_source.h"
+#include "sources/open_result.h"
+#include "sources/wav_source.h"
 #include "vellox/vellox.h"
 
 namespace vellox {
 
 namespace {
+
+// What vellox prints for a WAV file it could not open, without the "Error: " and the name.
+const char* open_failure_text(const OpenResult& result) {
+    if (result.outcome == OpenResult::Outcome::failed) return std::strerror(result.error_number);
+    switch (result.reason) {
+        case Refusal::not_a_wav_file:
+            return message_text(Message::not_a_wav_file);
+        case Refusal::unsupported_wav_format:
+            return message_text(Message::unsupported_wav_format);
+        case Refusal::input_too_long:
+            return message_text(Message::input_too_long);
+        default:
+            return message_text(Message::cannot_allocate_memory);
+    }
+}
 
 // Opens a stream that writes into text (capacity bytes, always ended by a zero byte); the
 // caller closes it. Null when capacity is 0 or the stream cannot be had.
@@ -57,10 +73,18 @@ const std::int32_t* vellox_web_settings_layout() {
 
 // vellox's WAV reader over the file at path. On success the source, and info receives its
 // sample count, channels, sample rate and whether the samples are 16-bit (1) or 8-bit (0).
-// On failure null: the reader has printed its line on standard error.
-WavSource* vellox_web_wav_open(const char* path, std::int32_t* info) {
+// On failure null, and *error the words vellox prints for it.
+WavSource* vellox_web_wav_open(const char* path, std::int32_t* info, const char** error) {
     std::unique_ptr<WavSource> source = make_object<WavSource>(path);
-    if (source == nullptr || !source->open_and_report()) return nullptr;
+    if (source == nullptr) {
+        *error = message_text(Message::cannot_allocate_memory);
+        return nullptr;
+    }
+    const OpenResult result = source->open();
+    if (!result.ok()) {
+        *error = open_failure_text(result);
+        return nullptr;
+    }
     info[0] = source->total_samples;
     info[1] = source->channels;
     info[2] = static_cast<std::int32_t>(source->sample_rate);

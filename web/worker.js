@@ -124,7 +124,8 @@ async function open(vellox, request) {
   return {
     message: {
       kind: 'acm', samples: decoded.samples.length, header: decoded.header,
-      samplesNotDecoded: decoded.samplesNotDecoded, peaks: samplePeaks(decoded.samples),
+      samplesNotDecoded: decoded.samplesNotDecoded, trailingBytes: decoded.trailingBytes,
+      peaks: samplePeaks(decoded.samples),
     },
   };
 }
@@ -158,7 +159,7 @@ async function decodeAcm(bytes, id, phase, original) {
     }
     return {
       samples: samples, header: header, samplesNotDecoded: decoder.samplesNotDecoded,
-      quality: meter !== null ? meter.report() : null,
+      trailingBytes: decoder.trailingBytes(), quality: meter !== null ? meter.report() : null,
     };
   } finally {
     if (meter !== null) meter.destroy();

@@ -176,9 +176,21 @@ test('a damaged file loses what velloxdec reports it loses', () => {
   assert.equal(decoded.samplesNotDecoded, Number(lost[1]));
   assert.deepEqual(decoded.samples, support.wavSamples(expected.bytes).subarray(0, samples.length));
   const decoder = vellox.createDecoder(cut);
+  assert.throws(() => decoder.trailingBytes(), { status: 15 });  // not every sample read yet
   decoder.read(samples.length);
   assert.equal(decoder.samplesNotDecoded, Number(lost[1]));
+  assert.equal(decoder.trailingBytes(), 0);
   decoder.destroy();
+
+  // Bytes after the last block, as velloxdec counts them.
+  const longer = Buffer.concat([acm, Buffer.alloc(37, 0x5A)]);
+  const warned = support.velloxdecDecode(support.writeScratch('longer.acm', longer));
+  const trailing = /Warning: (\d+) bytes follow the end of the stream/.exec(warned.stderr);
+  assert.ok(trailing, warned.stderr);
+  const reader = vellox.createDecoder(new Uint8Array(longer));
+  reader.read(samples.length);
+  assert.equal(reader.trailingBytes(), Number(trailing[1]));
+  reader.destroy();
 });
 
 test('compare gives velloxdec --compare\'s lines', () => {
@@ -259,7 +271,7 @@ test('every failure is an Error carrying the status text', () => {
 
   const tooMany = status(12, 'more samples fed than announced');
   const tooFew = status(13, 'finished before all announced samples were fed');
-  const state = status(15, 'called after a failure or after finish');
+  const state = status(15, 'called after a failure, after finish, or too early');
   let encoder = vellox.createEncoder(10, {});
   assert.throws(() => encoder.feed(new Int16Array(11)), tooMany);
   encoder.destroy();
