@@ -16,12 +16,11 @@ const audioRate = { low: 3000, high: 768000 };
 const audioChannels = 32;
 
 const page = {
-  name: '',         // the opened file's name
-  kind: null,       // 'wav' or 'acm'
-  samples: 0,       // sample count of the opened file
-  wav: null,        // the WAV file's layout: { channels, sampleRate, is16bit }
-  header: null,     // the ACM header's fields, once there is an ACM file
-  acmUrl: null,     // the encoded file, for its download link
+  name: '',             // the opened file's name
+  samples: 0,           // sample count of the opened file
+  wav: null,            // the WAV file's layout: { channels, sampleRate, is16bit }
+  originalPeaks: null,  // the WAV file's waveform
+  acmUrl: null,         // the encoded file, for its download link
   audio: null,      // the AudioContext, made on the first play
   playing: [],      // the AudioBufferSourceNodes started
   timers: [],       // the timers that say what plays
@@ -111,27 +110,28 @@ function duration(samples, channels, rate) {
 async function openFile(file) {
   if (file === undefined || document.body.dataset.state === 'busy') return;
   stop();
-  const buffer = await file.arrayBuffer();
+  for (const id of ['input-info', 'encode-section', 'result-section']) $(id).hidden = true;
   try {
-    const opened = await busy(() => ask('open', { name: file.name, buffer: buffer }, [buffer]));
+    const opened = await busy(async () => {
+      const buffer = await file.arrayBuffer();
+      return ask('open', { name: file.name, buffer: buffer }, [buffer]);
+    });
     page.name = file.name;
-    page.kind = opened.kind;
     page.samples = opened.samples;
-    $('result-section').hidden = true;
     if (opened.kind === 'wav') showWav(opened);
     else showAcm(opened);
   } catch (error) {
-    showError(error.message);
+    showError(file.name + ': ' + error.message);
   }
 }
 
 function showWav(opened) {
   page.wav = { channels: opened.channels, sampleRate: opened.sampleRate, is16bit: opened.is16bit };
-  page.header = null;
   const info = $('input-info');
   info.hidden = false;
-  info.textContent = page.name + ': WAV, ' + count(opened.samples, 'sample') + ' (' +
-      (opened.is16bit ? '16-bit' : '8-bit') + '), ' + count(opened.channels, 'channel') +
+  // 8-bit samples count 8 bits each for the size target, as the command line counts them.
+  info.textContent = page.name + ': WAV, ' + count(opened.samples, 'sample') +
+      (opened.is16bit ? '' : ' of 8 bits') + ', ' + count(opened.channels, 'channel') +
       ' at ' + opened.sampleRate + ' Hz, ' +
       duration(opened.samples, opened.channels, opened.sampleRate);
   $('channels').value = opened.channels;
@@ -152,7 +152,6 @@ function decoderLayout(header) {
 
 function showAcm(opened) {
   page.wav = null;
-  page.header = opened.header;
   const header = opened.header;
   const info = $('input-info');
   info.hidden = false;
@@ -162,7 +161,7 @@ function showAcm(opened) {
   $('encode-section').hidden = true;
   $('result-title').textContent = 'Decoded';
   $('download-acm').hidden = true;
-  $('report').textContent = '';
+  $('report').hidden = true;
   showLayout(header, opened.samplesNotDecoded, opened.trailingBytes);
   $('play-original').hidden = true;
   $('play-both').hidden = true;
@@ -270,11 +269,11 @@ async function encode(event) {
   link.hidden = false;
   $('result-title').textContent = 'Result';
   $('report').textContent = encoded.report;
+  $('report').hidden = false;
   const header = {
     sampleCount: page.samples, channels: fields.settings.channels,
     sampleRate: fields.settings.sampleRate,
   };
-  page.header = header;
   showLayout(header, 0, 0);
   $('play-original').hidden = false;
   $('play-both').hidden = false;

@@ -15,11 +15,9 @@ const columns = 1200;  // columns of the waveforms
 // is velloxdec's, which writes the samples as it goes.
 const maxDecodedSamples = 1 << 28;
 
-// What the page has opened and made: the original samples of a WAV file, the ACM file and
-// the samples it decodes to.
-const state = {
-  name: '', original: null, wav: null, acm: null, decoded: null, header: null,
-};
+// What the page has opened and made: the samples of a WAV file and its layout, and the
+// samples of the ACM file opened or encoded.
+const state = { original: null, wav: null, decoded: null };
 let cancelled = false;
 let queue = Promise.resolve();
 
@@ -87,12 +85,9 @@ function samplePeaks(samples) {
 // Opens a WAV file (read with vellox's reader) or an ACM file (decoded); anything else is
 // refused, as the page reads no other format.
 async function open(vellox, request) {
-  state.name = request.name;
   state.original = null;
   state.wav = null;
-  state.acm = null;
   state.decoded = null;
-  state.header = null;
   const bytes = new Uint8Array(request.buffer);
   let wav = null;
   try {
@@ -101,6 +96,10 @@ async function open(vellox, request) {
     if (error.message !== 'Not a WAV file') throw error;
   }
   if (wav !== null) {
+    if (wav.samples.length > maxDecodedSamples) {
+      throw new Error('The file holds ' + wav.samples.length + ' samples, more than this page ' +
+                      'holds (' + maxDecodedSamples + '): convert it with vellox.');
+    }
     state.original = wav.samples;
     state.wav = { channels: wav.channels, sampleRate: wav.sampleRate, is16bit: wav.is16bit };
     return {
@@ -118,9 +117,7 @@ async function open(vellox, request) {
     throw new Error('Neither a WAV nor an ACM file: this page reads only those two; ' +
                     'other formats are the command line\'s job.');
   }
-  state.acm = bytes;
   state.decoded = decoded.samples;
-  state.header = decoded.header;
   return {
     message: {
       kind: 'acm', samples: decoded.samples.length, header: decoded.header,
@@ -197,9 +194,7 @@ async function encode(vellox, request) {
     at += part.length;
   }
   const decoded = await decodeAcm(acm, request.id, 'Decoding for the comparison', original);
-  state.acm = acm;
   state.decoded = decoded.samples;
-  state.header = decoded.header;
   const errorPeaks = peaks(original.length, (i) => original[i] - decoded.samples[i]);
   const file = new Blob([acm], { type: 'application/octet-stream' });
   return {
