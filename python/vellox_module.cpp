@@ -391,6 +391,47 @@ void check_columns(py::ssize_t columns, int channels) {
     }
 }
 
+// A bytes object that the encoder writes into as it goes, so that the file is not copied
+// once more at the end. The object is nobody else's yet: it is written without the GIL, which
+// is taken only to make it larger.
+struct GrowingBytes {
+    PyObject* bytes = nullptr;  // capacity bytes, the first used of them written
+    std::size_t used = 0;
+    std::size_t capacity = 0;
+
+    ~GrowingBytes() { Py_XDECREF(bytes); }
+
+    static int append(void* user, const unsigned char* data, std::size_t size) {
+        auto& out = *static_cast<GrowingBytes*>(user);
+        if (size > out.capacity - out.used) {
+            // Doubling keeps the copies to a constant share of the bytes written.
+            std::size_t wanted = out.capacity < 65536 ? 65536 : out.capacity;
+            while (wanted - out.used < size) {
+                if (wanted > PY_SSIZE_T_MAX / 2) return 1;
+                wanted *= 2;
+            }
+            const PyGILState_STATE gil = PyGILState_Ensure();
+            const auto length = static_cast<Py_ssize_t>(wanted);
+            if (out.bytes == nullptr) {
+                out.bytes = PyBytes_FromStringAndSize(nullptr, length);
+            } else if (_PyBytes_Resize(&out.bytes, length) != 0) {
+                out.bytes = nullptr;  // freed by the failed resize
+            }
+            if (out.bytes == nullptr) PyErr_Clear();
+            PyGILState_Release(gil);
+            if (out.bytes == nullptr) {
+                out.used = 0;
+                out.capacity = 0;
+                return 1;
+            }
+            out.capacity = wanted;
+        }
+        std::memcpy(PyBytes_AS_STRING(out.bytes) + out.used, data, size);
+        out.used += size;
+        return 0;
+    }
+};
+
 py::bytes encode(py::handle samples_given, const py::kwargs& given) {
     Settings settings = take_settings(given);
     const Samples samples = take_samples(samples_given);
@@ -400,19 +441,33 @@ py::bytes encode(py::handle samples_given, const py::kwargs& given) {
         // A width that the header cannot hold is refused as the library refuses the count.
         settings.c.channels = samples.columns <= 65535 ? static_cast<int>(samples.columns) : 0;
     }
-    unsigned char* bytes = nullptr;
-    std::size_t size = 0;
+    // The streaming encoder over all samples at once: the bytes vellox_encode_memory makes,
+    // written straight into the bytes object handed out.
+    const std::size_t count = samples.size();
+    GrowingBytes out;
+    vellox_encoder* encoder = nullptr;
     vellox_status status;
     {
         py::gil_scoped_release unlocked;
-        status = vellox_encode_memory(&settings.c, samples.data(), samples.size(), &bytes, &size);
+        status = vellox_encoder_create(
+            &settings.c, count < UINT32_MAX ? static_cast<std::uint32_t>(count) : UINT32_MAX,
+            GrowingBytes::append, &out, &encoder);
+        if (status == VELLOX_OK) status = vellox_encoder_feed(encoder, samples.data(), count);
+        if (status == VELLOX_OK) status = vellox_encoder_finish(encoder, nullptr);
+        vellox_encoder_destroy(encoder);
     }
+    // The only write that can fail is the growth of the bytes.
+    if (status == VELLOX_ERROR_WRITE) status = VELLOX_ERROR_MEMORY;
+    // Every file has its header, so bytes were written; down to their size, in place.
+    if (status == VELLOX_OK && out.bytes != nullptr &&
+        _PyBytes_Resize(&out.bytes, static_cast<Py_ssize_t>(out.used)) != 0) {
+        throw py::error_already_set();
+    }
+    if (status == VELLOX_OK && out.bytes == nullptr) raise_status(VELLOX_ERROR_MEMORY);
+    auto result = py::reinterpret_steal<py::bytes>(out.bytes);
+    out.bytes = nullptr;
     if (status != VELLOX_OK) raise_status(status);
-    PyObject* result = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes),
-                                                 static_cast<Py_ssize_t>(size));
-    vellox_free(bytes);
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::bytes>(result);
+    return result;
 }
 
 class Encoder {
