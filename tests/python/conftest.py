@@ -2,6 +2,7 @@
 on the same samples, each in the test's own scratch folder (tmp_path)."""
 
 import os
+import pathlib
 import re
 import subprocess
 import wave
@@ -11,6 +12,7 @@ import pytest
 
 VELLOX = os.environ.get("VELLOX_EXECUTABLE", "build/release/vellox")
 VELLOXDEC = os.environ.get("VELLOXDEC_EXECUTABLE", "build/release/velloxdec")
+SOURCE = pathlib.Path(os.environ.get("VELLOX_SOURCE_DIR", "."))
 
 
 def signal(count, seed=1):

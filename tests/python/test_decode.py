@@ -2,11 +2,14 @@
 intact or damaged, in any chunks."""
 
 import io
+import re
+import subprocess
+import sys
 
 import numpy
 import pytest
 import vellox
-from conftest import signal, velloxdec_decode
+from conftest import SOURCE, VELLOX, VELLOXDEC, signal, velloxdec_decode
 
 
 @pytest.fixture
@@ -111,3 +114,18 @@ def test_a_header_of_zero_channels_asks_for_a_width():
     with pytest.raises(ValueError, match="give frames"):
         decoded.frames()
     assert decoded.frames(1).shape == (100, 1)
+
+
+def test_the_readme_example_prints_what_the_programs_say(tmp_path):
+    readme = (SOURCE / "README.md").read_text()
+    example = readme.split("## Python module")[1].split("```python\n")[1].split("```")[0]
+    printed = subprocess.run([sys.executable, "-c", example], cwd=SOURCE, check=True,
+                             capture_output=True, text=True).stdout
+    chirp, acm = SOURCE / "samples" / "chirp.wav", tmp_path / "chirp.acm"
+    subprocess.run([VELLOX, str(chirp), str(acm), "-hq", "-c", "1"], check=True,
+                   capture_output=True)
+    compare = subprocess.run([VELLOXDEC, str(acm), "--compare", str(chirp)], check=True,
+                             capture_output=True, text=True).stdout
+    snr = re.search(r"^SNR: (\S+) dB", compare, re.M).group(1)
+    assert printed == f"{acm.stat().st_size} bytes, SNR {snr} dB\n"
+    assert f"It prints `{printed.strip()}`" in readme
