@@ -628,6 +628,21 @@ public:
         return samples;
     }
 
+    // Once every sample was read: the bytes of the stream behind its last block, which the
+    // encoder never writes.
+    std::uint64_t trailing_bytes() {
+        const InUse use(busy);
+        if (!decoder) raise_status(VELLOX_ERROR_STATE);
+        std::uint64_t bytes = 0;
+        vellox_status status;
+        {
+            py::gil_scoped_release unlocked;
+            status = vellox_decoder_trailing_bytes(decoder.get(), &bytes);
+        }
+        check(status, link, VELLOX_ERROR_READ);
+        return bytes;
+    }
+
     void close() {
         const InUse use(busy);
         decoder.reset();
@@ -661,6 +676,7 @@ struct Decoded {
     int levels = 0;
     int subblocks = 0;
     std::uint64_t samples_not_decoded = 0;
+    std::uint64_t trailing_bytes = 0;
 
     // The samples as (frames, width), the last frame completed with zeros: a view when the
     // count is a whole number of frames, else a copy.
@@ -700,6 +716,7 @@ Decoded decode(py::handle data) {
     decoded.levels = decoder.levels;
     decoded.subblocks = decoder.subblocks;
     decoded.samples_not_decoded = decoder.not_decoded;
+    decoded.trailing_bytes = decoder.trailing_bytes();
     return decoded;
 }
 
@@ -759,7 +776,8 @@ constexpr const char* decode_doc = R"(decode(data)
 
 Decode a whole ACM file: data is bytes, bytearray, memoryview or a uint8 numpy array.
 Returns a vellox.Decoded with the samples velloxdec hands out (the header's count of
-them; damaged blocks decode as silence and are counted in .samples_not_decoded).
+them; damaged blocks decode as silence and are counted in .samples_not_decoded, bytes
+behind the last block in .trailing_bytes).
 Raises vellox.Error with .status Status.ERROR_NOT_ACM when data is no ACM file.)";
 
 PyMethodDef module_functions[] = {
@@ -846,13 +864,16 @@ samples              the decoded samples, a 1-D int16 array of the header's coun
 channels             the header's channel count, as stored (0 .. 65535)
 sample_rate          the header's sample rate in Hz, as stored (0 .. 65535)
 levels, subblocks    the header's block shape
-samples_not_decoded  samples that damage cost (silence stands in); 0 when intact)")
+samples_not_decoded  samples that damage cost (silence stands in); 0 when intact
+trailing_bytes       bytes behind the stream's last block, which the encoder never
+                     writes: damage that the samples may not show; 0 when intact)")
         .def_readonly("samples", &Decoded::samples)
         .def_readonly("channels", &Decoded::channels)
         .def_readonly("sample_rate", &Decoded::sample_rate)
         .def_readonly("levels", &Decoded::levels)
         .def_readonly("subblocks", &Decoded::subblocks)
         .def_readonly("samples_not_decoded", &Decoded::samples_not_decoded)
+        .def_readonly("trailing_bytes", &Decoded::trailing_bytes)
         .def("frames", &Decoded::frames, py::arg("channels") = py::none(),
              R"(frames(self, /, channels=None)
 --
@@ -957,6 +978,13 @@ count is None or -1); an empty array at the end.)")
 --
 
 An iterator over the rest of the samples, size at a time (the last chunk shorter).)")
+        .def("trailing_bytes", &Decoder::trailing_bytes, R"(trailing_bytes(self, /)
+--
+
+Once every sample was read: how many bytes of the stream follow its last block (reading
+the rest of the stream to find its end). The encoder never writes any: they tell of
+damage that the samples may not show. Raises Error (ERROR_STATE) before the last sample
+was read.)")
         .def("close", &Decoder::close, R"(close(self, /)
 --
 

@@ -57,7 +57,8 @@ def program_encode(tmp_path, samples, **settings):
 
 def velloxdec_decode(tmp_path, data):
     """velloxdec's WAV file of the ACM bytes: its samples (1-D, frames completed with zeros),
-    its channel count, and the damage its warning counts (0 without one)."""
+    its channel count, and the damage its warnings count: the samples not decoded and the bytes
+    behind the stream (0 without a warning)."""
     acm = tmp_path / "velloxdec-in.acm"
     out = tmp_path / "velloxdec-out.wav"
     acm.write_bytes(data)
@@ -67,7 +68,9 @@ def velloxdec_decode(tmp_path, data):
         channels = wav.getnchannels()
         samples = numpy.frombuffer(wav.readframes(wav.getnframes()), dtype="<i2")
     damage = re.search(r"damaged input: (\d+) of", run.stderr)
-    return samples.astype(numpy.int16), channels, int(damage.group(1)) if damage else 0
+    trailing = re.search(r"(\d+) bytes follow the end", run.stderr)
+    return (samples.astype(numpy.int16), channels, int(damage.group(1)) if damage else 0,
+            int(trailing.group(1)) if trailing else 0)
 
 
 @pytest.fixture

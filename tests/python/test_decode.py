@@ -19,11 +19,12 @@ def acm(music):
 
 def test_samples_are_velloxdecs(tmp_path, music, acm):
     decoded = vellox.decode(acm)
-    samples, channels, damage = velloxdec_decode(tmp_path, acm)
+    samples, channels, damage, trailing = velloxdec_decode(tmp_path, acm)
     numpy.testing.assert_array_equal(decoded.samples, samples)
     assert (decoded.channels, decoded.sample_rate, decoded.levels, decoded.subblocks) == (
         1, 44100, 7, 16)
-    assert channels == 1 and damage == 0 == decoded.samples_not_decoded
+    assert channels == 1 and damage == trailing == 0
+    assert decoded.samples_not_decoded == decoded.trailing_bytes == 0
     assert len(decoded.samples) == len(music)
 
 
@@ -31,7 +32,7 @@ def test_frames_complete_the_last_frame_with_zeros_as_velloxdec_does(tmp_path, m
     acm = vellox.encode(music, channels=3)  # 132301 samples: the last frame holds one
     decoded = vellox.decode(acm)
     frames = decoded.frames()
-    samples, channels, _ = velloxdec_decode(tmp_path, acm)
+    samples, channels, _, _ = velloxdec_decode(tmp_path, acm)
     assert channels == 3 and frames.shape == (44101, 3)
     numpy.testing.assert_array_equal(frames.ravel(), samples)
     assert list(frames[-1, 1:]) == [0, 0]
@@ -44,11 +45,13 @@ def test_damaged_files_decode_as_velloxdec_decodes_them(tmp_path, acm):
     cut = acm[: len(acm) // 2]
     broken = bytearray(acm)
     broken[3000:3400] = b"\xff" * 400
-    for data in (cut, bytes(broken)):
+    for data in (cut, bytes(broken), acm + b"\x01" * 7):
         decoded = vellox.decode(data)
-        samples, _, damage = velloxdec_decode(tmp_path, data)
+        samples, _, damage, trailing = velloxdec_decode(tmp_path, data)
         numpy.testing.assert_array_equal(decoded.samples, samples)
-        assert decoded.samples_not_decoded == damage > 0
+        assert (decoded.samples_not_decoded, decoded.trailing_bytes) == (damage, trailing)
+        assert damage + trailing > 0
+    assert vellox.decode(acm + b"\x01" * 7).trailing_bytes == 7
 
 
 def test_every_bytes_like_input(acm):
@@ -85,7 +88,7 @@ def test_decoder_in_chunks_from_memory_and_from_a_file(tmp_path, acm, chunk):
                     len(expected), 1, 44100)
                 chunks = list(decoder.chunks(chunk)) if chunk < 10**9 else [decoder.read()]
                 assert decoder.samples_read == len(expected)
-                assert len(decoder.read(100)) == 0
+                assert len(decoder.read(100)) == 0 and decoder.trailing_bytes() == 0
             numpy.testing.assert_array_equal(numpy.concatenate(chunks), expected)
             assert all(len(c) == min(chunk, len(expected)) for c in chunks[:-1])
 

@@ -152,6 +152,9 @@ def test_sample_counts_fed_and_calls_after_the_end():
     assert raised.value.status is S.ERROR_TOO_FEW_SAMPLES
 
     decoder = vellox.Decoder(vellox.encode(SAMPLES))
+    with pytest.raises(vellox.Error) as raised:
+        decoder.trailing_bytes()  # before the last sample was read
+    assert raised.value.status is S.ERROR_STATE
     decoder.close()
     with pytest.raises(vellox.Error) as raised:
         decoder.read()

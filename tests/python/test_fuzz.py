@@ -1,5 +1,6 @@
 """Random and mutated bytes through decode and Decoder, for a few seconds: no crash, only
-vellox.Error, and the same outcome from memory as from a file object read in odd pieces."""
+vellox.Error, and the same outcome (samples, damage, bytes behind the stream) from memory as
+from a file object read in odd pieces."""
 
 import time
 
@@ -72,16 +73,16 @@ def test_hostile_bytes_never_crash_and_agree():
         def in_pieces():
             with vellox.Decoder(Pieces(data, rng)) as decoder:
                 chunks = list(decoder.chunks(size))
-                return chunks, decoder.samples_not_decoded
+                return chunks, decoder.samples_not_decoded, decoder.trailing_bytes()
 
         pieces = outcome(in_pieces)
         if isinstance(whole, vellox.Status):
             assert pieces == whole
         else:
-            chunks, lost = pieces
+            chunks, lost, trailing = pieces
             samples = numpy.concatenate(chunks) if chunks else numpy.zeros(0, numpy.int16)
             numpy.testing.assert_array_equal(samples, whole.samples)
-            assert lost == whole.samples_not_decoded
+            assert (lost, trailing) == (whole.samples_not_decoded, whole.trailing_bytes)
             whole.frames(1 + cases % 3)
         cases += 1
     assert cases > 100
