@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times many small conversions: 300 generated WAV files of 2 to 20 s (half 22050 Hz mono from
 # vellox_make_wav, half 44.1 kHz stereo cut from a music-like sox signal) converted by
-# `vellox --batch -j 2`, by a shell loop of one `vellox in out` per file, and by `xargs -P 2`
-# over the two-name form (once with `-n 1` and a shell per file that names the output, once
-# with `-n 2` over the pairs of names, no shell). The ways run alternately; the script prints
+# `vellox --batch -j 2` (and -j 1, for its own cost), by a shell loop of one `vellox in out` per
+# file, and by `xargs -P 2` over the two-name form (once with `-n 1` and a shell per file that
+# names the output, once with `-n 2` over the pairs of names, no shell). The ways run alternately; the script prints
 # the median wall time of each and the speed-ups of the batch. Then the peak resident memory:
 # one conversion of the longest file (GNU time), and the batch sampled every 10 ms with its
 # running jobs added up (the parent and the jobs alive at that moment). velloxdec --batch -j 2
@@ -53,6 +53,7 @@ times_of() {  # "wall processor" seconds taken by the command
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
 batch() { "$vellox" --batch -j 2 in/*.wav; }
+batch_j1() { "$vellox" --batch -j 1 in/*.wav; }
 loop() { for f in in/*.wav; do "$vellox" "$f" "${f%.wav}.acm"; done; }
 xargs_n1() {
     # shellcheck disable=SC2016  # expanded by the shell xargs starts
@@ -61,7 +62,7 @@ xargs_n1() {
 xargs_n2() { for f in in/*.wav; do printf '%s\n%s\n' "$f" "${f%.wav}.acm"; done | xargs -P 2 -n 2 "$vellox"; }
 
 declare -A walls cpus
-ways=(batch loop xargs_n1 xargs_n2)
+ways=(batch batch_j1 loop xargs_n1 xargs_n2)
 for ((r = 0; r < runs; r++)); do
     for way in "${ways[@]}"; do
         rm -f in/*.acm
@@ -78,8 +79,9 @@ done
 echo "medians of $runs alternate runs: wall time, processor time (user + system, all processes)"
 printf '%-34s %7.3f s %7.3f s  %6.1f M samples/s\n' "vellox --batch -j 2" "${wall[batch]}" \
     "${cpu[batch]}" "$(echo "$samples / ${wall[batch]} / 1000000" | bc -l)"
-for way in loop xargs_n1 xargs_n2; do
+for way in batch_j1 loop xargs_n1 xargs_n2; do
     case $way in
+        batch_j1) label="vellox --batch -j 1" ;;
         loop) label="shell loop, one call per file" ;;
         xargs_n1) label="xargs -P 2 -n 1 (sh -c per file)" ;;
         xargs_n2) label="xargs -P 2 -n 2 (pairs of names)" ;;
