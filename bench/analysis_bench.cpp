@@ -33,7 +33,7 @@ void BM_AnalysisFilterBank(benchmark::State& state) {
     } else {
         bank = std::make_unique<FdFilterBank>(levels, filter_length);
     }
-    if (state.range(3) < 3 && !bank->set_filter_path(static_cast<FilterPath>(state.range(3)))) {
+    if (state.range(3) < 3 && !bank->set_filter_path(static_cast<KernelPath>(state.range(3)))) {
         state.SkipWithError("path not available");
         return;
     }

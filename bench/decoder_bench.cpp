@@ -137,7 +137,7 @@ void decode_synthesis(benchmark::State& state) {
     SubbandSynthesis synthesis(levels);
     if (!synthesis.allocate_state() ||
         (state.range(2) < 3 &&
-         !synthesis.set_synthesis_path(static_cast<SynthesisPath>(state.range(2))))) {
+         !synthesis.set_synthesis_path(static_cast<KernelPath>(state.range(2))))) {
         state.SkipWithError("path not available");
         return;
     }

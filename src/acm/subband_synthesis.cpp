@@ -19,7 +19,7 @@ constexpr std::int32_t piece_values = 8192;
 SubbandSynthesis::SubbandSynthesis(std::int32_t level_count)
     : levels(level_count),
       columns(std::int32_t{1} << level_count),
-      path(fastest_synthesis_path()),
+      path(fastest_kernel_path(synthesis_path_available)),
       kernels(&synthesis_kernels(path)) {}
 
 SubbandSynthesis::~SubbandSynthesis() = default;
@@ -30,7 +30,7 @@ bool SubbandSynthesis::allocate_state() {
     return carried_state != nullptr;
 }
 
-bool SubbandSynthesis::set_synthesis_path(SynthesisPath wanted) {
+bool SubbandSynthesis::set_synthesis_path(KernelPath wanted) {
     if (!synthesis_path_available(wanted)) return false;
     path = wanted;
     kernels = &synthesis_kernels(path);

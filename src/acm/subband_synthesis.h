@@ -35,8 +35,8 @@ public:
 
     // The instruction set of the inner loops: the fastest available unless set. Every path
     // gives the same values. False, changing nothing, for a path this processor cannot run.
-    [[nodiscard]] bool set_synthesis_path(SynthesisPath path);
-    SynthesisPath synthesis_path() const { return path; }
+    [[nodiscard]] bool set_synthesis_path(KernelPath path);
+    KernelPath synthesis_path() const { return path; }
 
     // The pair (a, b) that stage (1 .. levels) carries for its column (0 .. (columns >> stage)
     // - 1) into the next block.
@@ -51,7 +51,7 @@ private:
     // stage 1 are decoded coefficients and fit in 16 bits; they are held as 32-bit values.
     std::unique_ptr<std::int32_t[]> carried_state;
 
-    SynthesisPath path;
+    KernelPath path;
     const SynthesisKernels* kernels;  // those of path
 };
 

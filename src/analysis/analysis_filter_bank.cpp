@@ -90,15 +90,15 @@ double sum_nonzero_terms(const double* newest, std::int64_t stride, const double
     return sum;
 }
 
-void run_blocks(FilterPath path, const BlockJob& job) {
+void run_blocks(KernelPath path, const BlockJob& job) {
     switch (path) {
-        case FilterPath::avx512:
+        case KernelPath::avx512:
             filter_blocks_avx512(job);
             break;
-        case FilterPath::avx2:
+        case KernelPath::avx2:
             filter_blocks_avx2(job);
             break;
-        case FilterPath::portable:
+        case KernelPath::portable:
             filter_blocks_portable(job);
             break;
     }
@@ -111,7 +111,7 @@ AnalysisFilterBank::AnalysisFilterBank(std::int32_t level_count, std::int32_t ta
 
 AnalysisFilterBank::~AnalysisFilterBank() = default;
 
-bool AnalysisFilterBank::set_filter_path(FilterPath wanted) {
+bool AnalysisFilterBank::set_filter_path(KernelPath wanted) {
     if (!filter_path_available(wanted)) return false;
     path = wanted;
     path_set = true;
@@ -124,7 +124,7 @@ bool AnalysisFilterBank::init() {
     full_length = 2 * filter_length - 1;
     if (!design_filters()) return false;
     if (filter_length < 1 || filter_length > max_filter_length) return false;
-    if (!path_set) path = fastest_filter_path();
+    if (!path_set) path = fastest_kernel_path(filter_path_available);
     if (levels == 0) return true;
 
     const std::int32_t taps = full_length;

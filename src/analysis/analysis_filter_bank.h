@@ -37,8 +37,8 @@ public:
     // The instruction set of the inner loop: the fastest available unless set here (for tests
     // and benchmarks; every path gives the same coefficients). False, and no change, when the
     // path is not available.
-    [[nodiscard]] bool set_filter_path(FilterPath path);
-    FilterPath filter_path() const { return path; }
+    [[nodiscard]] bool set_filter_path(KernelPath path);
+    KernelPath filter_path() const { return path; }
 
 protected:
     AnalysisFilterBank(std::int32_t levels, std::int32_t filter_length);
@@ -62,7 +62,7 @@ private:
     // of the levels whose rows change within a vector (2, 4 and 8 taps per term).
     std::unique_ptr<double[]> tap_table;
     bool finite_taps = true;  // false: zero values must skip their terms (0 * inf is NaN)
-    FilterPath path = FilterPath::portable;
+    KernelPath path = KernelPath::portable;
     bool path_set = false;  // set_filter_path chose the path
 };
 

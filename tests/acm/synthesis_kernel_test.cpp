@@ -18,17 +18,17 @@ namespace {
 using Values = std::vector<std::int32_t>;
 
 // The vector paths this processor can run.
-std::vector<SynthesisPath> vector_paths() {
-    std::vector<SynthesisPath> paths;
-    for (SynthesisPath p : {SynthesisPath::avx2, SynthesisPath::avx512}) {
+std::vector<KernelPath> vector_paths() {
+    std::vector<KernelPath> paths;
+    for (KernelPath p : {KernelPath::avx2, KernelPath::avx512}) {
         if (synthesis_path_available(p)) paths.push_back(p);
     }
     return paths;
 }
 
-std::string path_name(SynthesisPath path) {
-    return path == SynthesisPath::avx512 ? "AVX-512"
-                                         : (path == SynthesisPath::avx2 ? "AVX2" : "portable");
+std::string path_name(KernelPath path) {
+    return path == KernelPath::avx512 ? "AVX-512"
+                                      : (path == KernelPath::avx2 ? "AVX2" : "portable");
 }
 
 // Mostly small values, some at the ends of the 32-bit range.
@@ -44,8 +44,8 @@ Values random_values(std::mt19937& rng, std::size_t count) {
 }
 
 TEST(SynthesisKernel, EveryPathGivesThePortableStage) {
-    EXPECT_TRUE(synthesis_path_available(SynthesisPath::portable));
-    for (const SynthesisPath path : vector_paths()) {
+    EXPECT_TRUE(synthesis_path_available(KernelPath::portable));
+    for (const KernelPath path : vector_paths()) {
         for (unsigned seed = 1; seed <= 300; ++seed) {
             SCOPED_TRACE(path_name(path) + ", seed " + std::to_string(seed));
             std::mt19937 rng(seed);
@@ -69,7 +69,7 @@ TEST(SynthesisKernel, EveryPathGivesThePortableStage) {
 }
 
 TEST(SynthesisKernel, EveryPathShiftsAndSaturatesLikeThePortableOne) {
-    for (const SynthesisPath path : vector_paths()) {
+    for (const KernelPath path : vector_paths()) {
         for (unsigned seed = 1; seed <= 100; ++seed) {
             std::mt19937 rng(seed);
             const Values values = random_values(rng, rng() % 100);
@@ -85,12 +85,12 @@ TEST(SynthesisKernel, EveryPathShiftsAndSaturatesLikeThePortableOne) {
 }
 
 TEST(SubbandSynthesis, BlocksTakenInPiecesGiveTheStagesOverTheWholeBlock) {
-    std::vector<SynthesisPath> paths = vector_paths();
-    paths.push_back(SynthesisPath::portable);
+    std::vector<KernelPath> paths = vector_paths();
+    paths.push_back(KernelPath::portable);
     // Shapes below, at and above a piece, and rows longer than a piece.
     const std::pair<int, int> shapes[] = {{1, 3},   {3, 5},  {7, 16}, {7, 64}, {7, 100},
                                           {10, 20}, {13, 3}, {14, 2}, {15, 2}};
-    for (const SynthesisPath path : paths) {
+    for (const KernelPath path : paths) {
         for (const auto& [levels, rows] : shapes) {
             SCOPED_TRACE(path_name(path) + ", levels " + std::to_string(levels));
             SubbandSynthesis synthesis(levels);

@@ -189,19 +189,19 @@ std::unique_ptr<AnalysisFilterBank> make_bank(char kind, std::int32_t levels, st
 }
 
 // The vector paths this processor can run; portable always.
-std::vector<FilterPath> runnable_paths() {
-    std::vector<FilterPath> paths;
-    for (FilterPath p : {FilterPath::portable, FilterPath::avx2, FilterPath::avx512}) {
+std::vector<KernelPath> runnable_paths() {
+    std::vector<KernelPath> paths;
+    for (KernelPath p : {KernelPath::portable, KernelPath::avx2, KernelPath::avx512}) {
         if (filter_path_available(p)) paths.push_back(p);
     }
     return paths;
 }
 
-const char* path_name(FilterPath path) {
+const char* path_name(KernelPath path) {
     switch (path) {
-        case FilterPath::avx512:
+        case KernelPath::avx512:
             return "avx512";
-        case FilterPath::avx2:
+        case KernelPath::avx2:
             return "avx2";
         default:
             return "portable";
@@ -211,12 +211,12 @@ const char* path_name(FilterPath path) {
 TEST(AnalysisFilterBank, TakesTheFastestPathUnlessOneIsSet) {
     FdFilterBank bank(3, 11);
     ASSERT_TRUE(bank.init());
-    EXPECT_EQ(bank.filter_path(), fastest_filter_path());
-    EXPECT_TRUE(filter_path_available(FilterPath::portable));
+    EXPECT_EQ(bank.filter_path(), fastest_kernel_path(filter_path_available));
+    EXPECT_TRUE(filter_path_available(KernelPath::portable));
     FdFilterBank portable(3, 11);
-    ASSERT_TRUE(portable.set_filter_path(FilterPath::portable));
+    ASSERT_TRUE(portable.set_filter_path(KernelPath::portable));
     ASSERT_TRUE(portable.init());
-    EXPECT_EQ(portable.filter_path(), FilterPath::portable);
+    EXPECT_EQ(portable.filter_path(), KernelPath::portable);
 }
 
 TEST(AnalysisFilterBank, OneLevelConstantInput) {
@@ -291,7 +291,7 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
             {65535, 1, 65537},
             {63, 64, 65, 4095, 4096, 4097, 127, 8193},
             random_chunks(static_cast<std::uint32_t>(levels))};
-        for (const FilterPath path : runnable_paths()) {
+        for (const KernelPath path : runnable_paths()) {
             for (const std::vector<std::int32_t>& chunks : chunkings) {
                 if (chunks.size() == 1 && chunks[0] == 1 && levels > 4) continue;  // slow, no news
                 FdFilterBank bank(levels, 11);
@@ -331,7 +331,7 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
             const std::vector<std::int16_t> samples = mixed_signal(60000, seed);
             const std::vector<std::int32_t> expected =
                 ReferenceBank(*reference_bank, levels).run(samples);
-            for (const FilterPath path : runnable_paths()) {
+            for (const KernelPath path : runnable_paths()) {
                 SCOPED_TRACE(testing::Message()
                              << "kind " << config.kind << " n " << config.n << " levels " << levels
                              << " seed " << seed << " " << path_name(path));
@@ -364,7 +364,7 @@ TEST(AnalysisFilterBank, GainJustPastTheRangeIsChecked) {
         const std::vector<std::int32_t> expected =
             ReferenceBank(reference_bank, levels).run(samples);
         ASSERT_EQ(expected[100], INT32_MAX);  // the sums saturate
-        for (const FilterPath path : runnable_paths()) {
+        for (const KernelPath path : runnable_paths()) {
             FcFilterBank bank(levels, &tap, 1);
             ASSERT_TRUE(bank.set_filter_path(path));
             ASSERT_TRUE(bank.init());
@@ -410,7 +410,7 @@ TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
             ASSERT_TRUE(reference_bank->init());
             const std::vector<std::int32_t> expected =
                 ReferenceBank(*reference_bank, levels).run(samples);
-            for (const FilterPath path : runnable_paths()) {
+            for (const KernelPath path : runnable_paths()) {
                 for (const std::int32_t chunk : {65536, 777, 4096}) {
                     auto bank = make_bank(finite ? 'D' : 'C', levels, 11, &infinite);
                     ASSERT_TRUE(bank->set_filter_path(path));
@@ -432,7 +432,7 @@ TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
     const std::vector<std::int16_t> samples = mixed_signal(3 * 32767 + 70000, 99);
     const std::vector<std::int32_t> expected = ReferenceBank(reference_bank, 15).run(samples);
     ASSERT_EQ(expected.size(), 70000u);
-    for (const FilterPath path : runnable_paths()) {
+    for (const KernelPath path : runnable_paths()) {
         FdFilterBank bank(15, 3);
         ASSERT_TRUE(bank.set_filter_path(path));
         ASSERT_TRUE(bank.init());
