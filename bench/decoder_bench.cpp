@@ -115,7 +115,7 @@ void decode_unpack_music(benchmark::State& state) {
     for (auto _ : state) {
         MemorySource bytes(file.data() + acm_header_size, file.size() - acm_header_size);
         AcmBlockUnpacker unpacker(bytes, 7, rows);
-        if (file.empty() || !unpacker.allocate_amplitude_table()) {
+        if (file.empty() || !unpacker.init()) {
             state.SkipWithError("cannot encode the music or allocate");
             break;
         }

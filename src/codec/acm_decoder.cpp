@@ -40,7 +40,7 @@ vellox_status AcmDecoder::open() {
     block = allocate_array<std::int32_t>(block_size);
     if (!block) return VELLOX_ERROR_MEMORY;
     unpacker = make_object<AcmBlockUnpacker>(source, levels, rows);
-    if (!unpacker || !unpacker->allocate_amplitude_table()) return VELLOX_ERROR_MEMORY;
+    if (!unpacker || !unpacker->init()) return VELLOX_ERROR_MEMORY;
     synthesis = make_object<SubbandSynthesis>(levels);
     if (!synthesis || !synthesis->allocate_state()) return VELLOX_ERROR_MEMORY;
     return VELLOX_OK;

@@ -26,7 +26,7 @@ public:
     Unpacker(const std::vector<std::uint8_t>& bytes, int levels, int rows)
         : stream(bytes), source(stream.data(), stream.size()), size(rows << levels) {
         unpacker = std::make_unique<AcmBlockUnpacker>(source, levels, rows);
-        EXPECT_TRUE(unpacker->allocate_amplitude_table());
+        EXPECT_TRUE(unpacker->init());
     }
     // The next block, row after row; expect_ok is what unpack_block must return.
     std::vector<std::int32_t> next(bool expect_ok = true) {
