@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "common/test_seed.h"
 #include "sources/acm_stream_builder.h"
 
 namespace vellox {
@@ -84,7 +85,9 @@ TEST(AcmBlockUnpacker, IndexOutsideTheFilledRangeReadsWhatIsLeftThere) {
 TEST(AcmBlockUnpacker, HostileWidthsReadWhatEarlierBlocksLeftInThePlainTable) {
     // Blocks of random ranges and steps, each one linear column of random width (often wider
     // than the range), against a plain table of 65,536 entries filled as running sums.
-    std::mt19937 rng(7);
+    const std::uint32_t seed = test::test_seed(7);
+    SCOPED_TRACE(test::seed_note(seed));
+    std::mt19937 rng(seed);
     std::vector<std::int16_t> table(65536, 0);
     BitStreamBuilder s;
     Block expected;

@@ -17,6 +17,7 @@
 
 #include "acm/byte_stream.h"
 #include "common/test_files.h"
+#include "common/test_seed.h"
 #include "frontend/file_byte_sink.h"
 
 namespace vellox {
@@ -215,14 +216,16 @@ TEST(BitWriter, LongZeroRunsCrossTheOutputBuffer) {
 
 // Seeded random puts of every width, dense and zero-heavy, against the bit model.
 TEST(BitWriter, RandomPutsMatchTheBitModel) {
-    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const std::uint32_t first_seed = test::test_seed(1);
+    for (std::uint32_t run = 1; run <= 12; ++run) {
+        const std::uint32_t seed = first_seed + run - 1;
+        SCOPED_TRACE(test::seed_note(seed));
         std::mt19937 random(seed);
         WriterOnFile out;
         ASSERT_TRUE(out.writer.init());
         StreamModel model;
-        const int puts = seed <= 4 ? 300 : 60000;
-        const std::uint32_t zero_share = seed % 4;  // of 4: how often a put is 0
+        const int puts = run <= 4 ? 300 : 60000;
+        const std::uint32_t zero_share = run % 4;  // of 4: how often a put is 0
         for (int i = 0; i < puts; ++i) {
             // Mostly the widths the packer uses, sometimes up to whole words.
             const int n = 1 + static_cast<int>(random() % (i % 8 == 0 ? 64 : 32));
@@ -242,8 +245,10 @@ TEST(BitWriter, RandomPutsMatchTheBitModel) {
 // Bursts of puts (of 0 to 32 bits) between plain puts write the same stream as plain puts,
 // and count their bits.
 TEST(BitWriter, BurstsMatchTheBitModel) {
-    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const std::uint32_t first_seed = test::test_seed(1);
+    for (std::uint32_t run = 1; run <= 6; ++run) {
+        const std::uint32_t seed = first_seed + run - 1;
+        SCOPED_TRACE(test::seed_note(seed));
         std::mt19937 random(seed);
         WriterOnFile out;
         ASSERT_TRUE(out.writer.init());
@@ -261,7 +266,7 @@ TEST(BitWriter, BurstsMatchTheBitModel) {
             for (int i = 0; i < puts; ++i) {
                 const int n = static_cast<int>(random() % 33);
                 std::uint32_t value = n == 0 ? 0 : static_cast<std::uint32_t>(random() >> (32 - n));
-                if (random() % 4 < seed % 4) value = 0;
+                if (random() % 4 < run % 4) value = 0;
                 burst.put(value, n);
                 model.put_bits(value, n);
             }

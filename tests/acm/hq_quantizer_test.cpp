@@ -20,6 +20,7 @@
 #include "acm/block_packer.h"
 #include "acm/byte_stream.h"
 #include "common/alloc.h"
+#include "common/test_seed.h"
 #include "sources/acm_stream_builder.h"
 
 namespace vellox {
@@ -268,8 +269,10 @@ struct Shape {
 const Shape shapes[] = {{1, 1}, {1, 16}, {1, 777}, {2, 1}, {2, 5}, {128, 1}, {128, 16}, {32768, 1}};
 
 TEST(HqQuantizer, EveryBlockIsRoundedInRangeAndWithItsCheapestMethods) {
+    const std::uint32_t seed = test::test_seed(7);
+    SCOPED_TRACE(test::seed_note(seed));
     for (const Shape& shape : shapes) {
-        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, 7);
+        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, seed);
         const int values = shape.columns * shape.rows;
         // From a fraction of a bit per value to more than the values need; the look-ahead
         // from none to all the blocks.
@@ -299,7 +302,9 @@ TEST(HqQuantizer, EveryBlockIsRoundedInRangeAndWithItsCheapestMethods) {
 TEST(HqQuantizer, SpendsWhatTheStandardModeSpendsAndNoMore) {
     // Noise whose loudness swings from block to block, over many blocks: the look-ahead
     // slides, the estimate has to be corrected, and the last block takes what is left.
-    std::mt19937 random(11);
+    const std::uint32_t seed = test::test_seed(11);
+    SCOPED_TRACE(test::seed_note(seed));
+    std::mt19937 random(seed);
     std::vector<Block> blocks;
     for (int b = 0; b < 300; ++b) {
         const double loudness = 20.0 + 4000.0 * (0.5 + 0.5 * std::sin(b * 0.07));
@@ -327,9 +332,11 @@ TEST(HqQuantizer, SpendsWhatTheStandardModeSpendsAndNoMore) {
 
 TEST(HqQuantizer, CountsTheStandardModesBitsExactly) {
     // The standard stream's steps fed to the quantizer: its target is what that stream holds.
+    const std::uint32_t seed = test::test_seed(9);
+    SCOPED_TRACE(test::seed_note(seed));
     for (const Shape& shape : shapes) {
         if (shape.columns * shape.rows > 4096) continue;
-        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, 9);
+        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, seed);
         const int budget = 2 * shape.columns * shape.rows;
         const std::vector<ReadBlock> standard =
             read_stream(pack(shape.columns, shape.rows, budget, false, 0, blocks), shape.columns,
@@ -350,7 +357,9 @@ TEST(HqQuantizer, CountsTheStandardModesBitsExactly) {
 }
 
 TEST(HqQuantizer, WithoutABudgetTheStreamIsTheStandardOne) {
-    const std::vector<Block> blocks = hostile_blocks(128, 16, 3);
+    const std::uint32_t seed = test::test_seed(3);
+    SCOPED_TRACE(test::seed_note(seed));
+    const std::vector<Block> blocks = hostile_blocks(128, 16, seed);
     EXPECT_EQ(pack(128, 16, -1, true, HqQuantizer::default_lookahead_bytes, blocks),
               pack(128, 16, -1, false, 0, blocks));
 }
@@ -370,7 +379,9 @@ TEST(HqQuantizer, LookaheadIsBoundedInBytes) {
 
 TEST(HqQuantizer, FinishCodesTheHeldBlocksAndFailedAllocationsFailInit) {
     MemorySink file;
-    const std::vector<Block> blocks = hostile_blocks(4, 3, 1);
+    const std::uint32_t seed = test::test_seed(1);
+    SCOPED_TRACE(test::seed_note(seed));
+    const std::vector<Block> blocks = hostile_blocks(4, 3, seed);
     {
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);

@@ -18,6 +18,7 @@
 #include "analysis/filter_design.h"
 #include "common/alloc.h"
 #include "common/numeric.h"
+#include "common/test_seed.h"
 
 namespace vellox {
 namespace {
@@ -229,7 +230,9 @@ TEST(AnalysisFilterBank, OneLevelConstantInput) {
 }
 
 TEST(AnalysisFilterBank, OutputCountsAndDelays) {
-    const std::vector<std::int16_t> samples = mixed_signal(5000, 1);
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
+    const std::vector<std::int16_t> samples = mixed_signal(5000, base + 1);
     FdFilterBank seven(7, 11);
     ASSERT_TRUE(seven.init());
     EXPECT_EQ(seven.delay(), 11 * 127);
@@ -278,7 +281,9 @@ TEST(AnalysisFilterBank, ZeroLevelsPassSamplesThrough) {
 }
 
 TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
-    const std::vector<std::int16_t> samples = mixed_signal(200000, 7);
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
+    const std::vector<std::int16_t> samples = mixed_signal(200000, base + 7);
     for (const std::int32_t levels : {1, 4, 7, 10}) {
         FdFilterBank whole(levels, 11);
         ASSERT_TRUE(whole.init());
@@ -290,7 +295,7 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
             {65536},
             {65535, 1, 65537},
             {63, 64, 65, 4095, 4096, 4097, 127, 8193},
-            random_chunks(static_cast<std::uint32_t>(levels))};
+            random_chunks(base + static_cast<std::uint32_t>(levels))};
         for (const KernelPath path : runnable_paths()) {
             for (const std::vector<std::int32_t>& chunks : chunkings) {
                 if (chunks.size() == 1 && chunks[0] == 1 && levels > 4) continue;  // slow, no news
@@ -309,6 +314,8 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
 // every vector path, for signals with silence and full-scale stretches, fed in odd chunk
 // sizes.
 TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     // Taps large enough that outputs pass 2^31 and saturate, and a filter of gain 14 whose
     // sums can leave the 32-bit range only from level 4 on (the levels before skip the check).
     const Taps loud = {1e6, -3e5, 2.5e5, 4e6};
@@ -322,7 +329,7 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
     const Config configs[] = {{'D', 11, nullptr}, {'D', 3, nullptr}, {'O', 11, nullptr},
                               {'O', 6, nullptr},  {'C', 0, &loud},   {'C', 0, &odd},
                               {'C', 0, &steep}};
-    std::uint32_t seed = 100;
+    std::uint32_t seed = base + 100;
     for (const Config& config : configs) {
         for (const std::int32_t levels : {0, 1, 2, 3, 5, 7, 9}) {
             ++seed;
@@ -351,12 +358,14 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
 }
 
 TEST(AnalysisFilterBank, GainJustPastTheRangeIsChecked) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     // One tap of 100000: gain x 32768 lies between 2^31 and 2^32, so full-scale sums leave
     // the 32-bit range and must saturate although they stay below 2^32.
     const double tap = 100000;
     std::vector<std::int16_t> samples = constant(9000, 32767);
     samples.resize(18000, -32768);
-    const std::vector<std::int16_t> mixed = mixed_signal(20000, 21);
+    const std::vector<std::int16_t> mixed = mixed_signal(20000, base + 21);
     samples.insert(samples.end(), mixed.begin(), mixed.end());
     for (const std::int32_t levels : {1, 2}) {
         FcFilterBank reference_bank(levels, &tap, 1);
@@ -375,6 +384,8 @@ TEST(AnalysisFilterBank, GainJustPastTheRangeIsChecked) {
 }
 
 TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     // 0 x inf is NaN, so zero values must leave their terms out, as the ring does.
     const Taps infinite = {2, infinity, 0.5};
     const Taps not_a_number = {std::nan(""), 0.5};
@@ -383,7 +394,7 @@ TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
             FcFilterBank bank(levels, taps->data(), static_cast<std::int32_t>(taps->size()));
             ASSERT_TRUE(bank.init());
             const std::vector<std::int16_t> samples =
-                mixed_signal(20000, 5u + static_cast<std::uint32_t>(levels));
+                mixed_signal(20000, base + 5u + static_cast<std::uint32_t>(levels));
             const std::vector<std::int32_t> expected = ReferenceBank(bank, levels).run(samples);
             EXPECT_EQ(run_chunked(bank, samples, {333, 4096, 1}), expected)
                 << (*taps)[0] << " levels " << levels;
@@ -392,13 +403,15 @@ TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
 }
 
 TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     // Silence long enough for whole tiles of every level to be skipped, ending in single
     // values, with finite taps and with taps whose zero products would be NaN.
-    std::vector<std::int16_t> samples = mixed_signal(5000, 11);
+    std::vector<std::int16_t> samples = mixed_signal(5000, base + 11);
     samples.resize(45000, 0);
     samples.push_back(-32768);
     samples.resize(100000, 0);
-    const std::vector<std::int16_t> burst = mixed_signal(3000, 12);
+    const std::vector<std::int16_t> burst = mixed_signal(3000, base + 12);
     samples.insert(samples.end(), burst.begin(), burst.end());
     samples.resize(200000, 0);
     samples.push_back(1);
@@ -425,11 +438,13 @@ TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
 }
 
 TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     // Fifteen levels with short filters: the wide levels' rows are filled across many calls.
     FdFilterBank reference_bank(15, 3);
     ASSERT_TRUE(reference_bank.init());
     EXPECT_EQ(reference_bank.delay(), 3 * 32767);
-    const std::vector<std::int16_t> samples = mixed_signal(3 * 32767 + 70000, 99);
+    const std::vector<std::int16_t> samples = mixed_signal(3 * 32767 + 70000, base + 99);
     const std::vector<std::int32_t> expected = ReferenceBank(reference_bank, 15).run(samples);
     ASSERT_EQ(expected.size(), 70000u);
     for (const KernelPath path : runnable_paths()) {
@@ -475,13 +490,15 @@ TEST(AnalysisFilterBank, FailedInitIsCleanAndUnusable) {
 }
 
 TEST(AnalysisFilterBank, LongFileFilterMatchesPlainRing) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     // 600 taps: the narrow levels keep more history than they take between slides.
     Taps taps;
     for (int i = 0; i < 600; ++i) taps.push_back((i % 7 + 1) * 1e-3);
     FcFilterBank bank(4, taps.data(), 600);
     ASSERT_TRUE(bank.init());
     EXPECT_EQ(bank.delay(), 600 * 15);
-    const std::vector<std::int16_t> samples = mixed_signal(25000, 3);
+    const std::vector<std::int16_t> samples = mixed_signal(25000, base + 3);
     const std::vector<std::int32_t> expected = ReferenceBank(bank, 4).run(samples);
     EXPECT_EQ(run_chunked(bank, samples, {5000, 123, 9000}), expected);
 }
