@@ -6,6 +6,8 @@
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
 
+#include "acm/acm_format.h"  // acm_channels, acm_sample_rate
+
 namespace vellox {
 
 class AnalysisFilterBank;
@@ -18,15 +20,17 @@ class ByteSink;
                                              std::int32_t samples, std::int32_t block_size);
 
 struct EncoderSettings {
-    std::int32_t levels = 7;          // transform levels, 0 .. 15
-    std::int32_t subblocks = 16;      // rows per block, 1 .. 4095
-    char filter_kind = 'D';           // 'D', 'O' or 'C'
-    std::int32_t filter_length = 11;  // one-sided taps of 'D' and 'O'
-    const double* taps = nullptr;     // 'C': tap_count magnitudes, outer end first; borrowed
-    std::int32_t tap_count = 0;       //      until init returns
-    std::int32_t bit_budget = -1;     // bits per block; -1: no limit (see derive_bit_budget)
-    bool high_quality = false;        // rounding, and steps spread over a bounded look-ahead;
-                                      // no change without a bit budget
+    std::int32_t levels = 7;                // transform levels, 0 .. 15
+    std::int32_t subblocks = 16;            // rows per block, 1 .. 4095
+    char filter_kind = 'D';                 // 'D', 'O' or 'C'
+    std::int32_t filter_length = 11;        // one-sided taps of 'D' and 'O'
+    const double* taps = nullptr;           // 'C': tap_count magnitudes, outer end first; borrowed
+    std::int32_t tap_count = 0;             //      until init returns
+    std::int32_t bit_budget = -1;           // bits per block; -1: no limit (see derive_bit_budget)
+    bool high_quality = false;              // rounding, and steps spread over a bounded look-ahead;
+                                            // no change without a bit budget
+    std::uint16_t channels = acm_channels;  // the header's fields, written and nothing
+    std::uint16_t sample_rate = acm_sample_rate;  // more: they change no sample or block
 };
 
 // Coefficients that did not fit 16 bits.

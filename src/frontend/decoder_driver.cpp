@@ -195,7 +195,31 @@ bool finish_output(DecoderContext& context) {
     return context.output.commit();
 }
 
-void print_report(const DecoderContext& context, const DecodeResult& result) {
+// The WAV file's layout: what the command line gives, else what the header says. A header
+// outside the ranges of "-c" and "-r" (a damaged file) gives 2 channels at 22050 Hz, and
+// *replaced tells that the warning is due: only when neither was given, so that its words
+// are true, and only when a WAV file is written.
+WavFormat wav_format(const DecoderContext& context, bool* replaced) {
+    const DecoderSettings& settings = context.settings;
+    const vellox_decoder* decoder = context.decoder.get();
+    const int channels = vellox_decoder_channels(decoder);
+    const std::uint32_t rate = vellox_decoder_sample_rate(decoder);
+    const bool header_usable = channels_in_range(channels) && rate_in_range(rate);
+    WavFormat format;
+    format.channels = settings.channels_given ? settings.channels
+                      : channels_in_range(channels) && (header_usable || settings.rate_given)
+                          ? channels
+                          : 2;
+    format.rate = settings.rate_given ? settings.rate
+                  : rate_in_range(rate) && (header_usable || settings.channels_given)
+                      ? static_cast<std::int32_t>(rate)
+                      : 22050;
+    *replaced =
+        !header_usable && !settings.channels_given && !settings.rate_given && context.writes_wav;
+    return format;
+}
+
+void print_report(const DecoderContext& context, const DecodeResult& result, bool header_replaced) {
     std::FILE* console = context.console;
     if (context.writes_wav) {
         if (result.padding > 0) {
@@ -211,6 +235,11 @@ void print_report(const DecoderContext& context, const DecodeResult& result) {
                          static_cast<long>(context.original->total_samples),
                          static_cast<long>(result.samples));
         }
+    }
+    if (header_replaced) {
+        std::fprintf(stderr, message_text(Message::header_layout_replaced),
+                     static_cast<unsigned>(vellox_decoder_channels(context.decoder.get())),
+                     static_cast<unsigned>(vellox_decoder_sample_rate(context.decoder.get())));
     }
     if (result.not_decoded > 0) {
         std::fprintf(stderr, message_text(Message::damaged_input),
@@ -326,9 +355,8 @@ int run_decoder(int argc, const char* const* argv) {
                  vellox_decoder_levels(context.decoder.get()),
                  vellox_decoder_subblocks(context.decoder.get()));
 
-    WavFormat format;
-    format.channels = context.settings.channels;
-    format.rate = context.settings.rate;
+    bool header_replaced = false;
+    const WavFormat format = wav_format(context, &header_replaced);
     Comparison comparison;
     comparison.original = context.original.get();
     comparison.meter = &context.meter;
@@ -344,7 +372,7 @@ int run_decoder(int argc, const char* const* argv) {
         tear_down_decoding(context);
         return exit_failure;
     }
-    print_report(context, result);
+    print_report(context, result, header_replaced);
     tear_down_decoding(context);
     // "-t" answers whether the file is intact; a decoded file with damage is still written.
     return context.settings.test && result.not_decoded > 0 ? exit_failure : exit_success;

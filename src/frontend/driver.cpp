@@ -80,6 +80,8 @@ bool set_up_conversion(ConversionContext& context) {
     encoding.filter_kind = settings.filter_kind;
     encoding.filter_length = settings.filter_length;
     encoding.high_quality = settings.high_quality;
+    encoding.channels = static_cast<std::uint16_t>(settings.channels);
+    encoding.sample_rate = static_cast<std::uint16_t>(settings.sample_rate);
     if (settings.filter_kind == 'C') {
         std::int32_t count = 0;
         if (read_filter_file(settings.filter_file_name, &count, &context.taps) !=

@@ -38,9 +38,12 @@ constexpr const char* texts[] = {
     "Cannot open original file.\n",
     "Last frame completed with %ld zero samples\n",
     "Sample counts differ: %ld in the original, %ld decoded\n",
+    "Warning: the header says %u channels at %u Hz; writing 2 channels at 22050 Hz\n",
+    "'channels' parameter (-c) should be between 1 and 65535.\n",
+    "'rate' parameter (-r) should be between 1 and 65535.\n",
 };
 static_assert(sizeof texts / sizeof texts[0] ==
-                  static_cast<std::size_t>(Message::sample_counts_differ) + 1,
+                  static_cast<std::size_t>(Message::header_rate_range) + 1,
               "one text for every message");
 
 }  // namespace

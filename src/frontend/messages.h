@@ -24,15 +24,18 @@ enum class Message {
     fo_filter_length_range,  // "-fo" past its longest finite design
     subblocks_range,
     percents_range,
-    clipped_coefficients,  // format: count, extreme value
-    fade_out,              // follows clipped_coefficients
-    damaged_input,         // format: samples not decoded, the sample count
-    left_to_pack,          // format: count
-    channels_range,        // velloxdec "-c"
-    rate_range,            // velloxdec "-r"
-    cannot_open_original,  // velloxdec's line after a "--compare" file that cannot be opened
-    frame_completed,       // format: zero samples that complete the WAV file's last frame
-    sample_counts_differ,  // format: the original's sample count, the decoded one
+    clipped_coefficients,    // format: count, extreme value
+    fade_out,                // follows clipped_coefficients
+    damaged_input,           // format: samples not decoded, the sample count
+    left_to_pack,            // format: count
+    channels_range,          // velloxdec "-c"
+    rate_range,              // velloxdec "-r"
+    cannot_open_original,    // velloxdec's line after a "--compare" file that cannot be opened
+    frame_completed,         // format: zero samples that complete the WAV file's last frame
+    sample_counts_differ,    // format: the original's sample count, the decoded one
+    header_layout_replaced,  // velloxdec; format: the header's channels and rate
+    header_channels_range,   // vellox "-c"
+    header_rate_range,       // vellox "-r"
 };
 
 // The text of message: a plain line, or a printf format where the comment above says so.

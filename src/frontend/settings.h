@@ -21,6 +21,8 @@ struct ConversionSettings {
     double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
     bool high_quality = false;               // "-hq": rounding and steps spread over blocks
+    std::int32_t channels = 2;               // "-c": the header's channel count, 1 .. 65535
+    std::int32_t sample_rate = 22050;        // "-r": the header's rate in Hz, 1 .. 65535
 };
 
 enum class ParseOutcome {

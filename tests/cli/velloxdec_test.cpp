@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/cli_support.h"
@@ -29,9 +30,9 @@ const std::string usage_text =
     "Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n"
     "   -t              tests the file: decodes it without writing anything.\n"
     "Options:\n"
-    "   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n"
+    "   -c channels     channels of the WAV file, 1 to 16 (default: the header's).\n"
     "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz\n"
-    "                   (default is 22050).\n"
+    "                   (default: the header's).\n"
     "   --compare file  compares the decoded samples with the original file.\n"
     "   --help          all about the options; --version: the version.\n";
 
@@ -122,6 +123,65 @@ TEST(Velloxdec, RoundTripsReadBackByAnIndependentReader) {
     }
 }
 
+// The WAV file takes its layout from the header vellox wrote; a header outside the ranges of
+// -c and -r (a damaged file) gives 2 channels at 22050 Hz with a warning, unless the command
+// line says otherwise.
+TEST(Velloxdec, LayoutComesFromTheHeader) {
+    if (shell("python3 -c 'import wave' >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs python3";
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(test_signal(9001)));
+    const RunResult made =
+        run_vellox({folder / "in.raw", folder / "mono.acm", "-c", "1", "-R", "44100"}, folder);
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    EXPECT_EQ(read_file(folder / "mono.acm").substr(8, 4), std::string("\1\0\x44\xac", 4));
+    const std::string samples = samples_of_acm(folder / "mono.acm");
+    RunResult r = run_velloxdec({folder / "mono.acm", folder / "out.wav"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav"), "1 2 44100 9001\n" + samples);
+
+    // Damaged fields: 0 channels, then 17 channels at 0 Hz.
+    std::string acm = read_file(folder / "mono.acm");
+    acm[8] = 0;
+    write_file(folder / "zero.acm", acm);
+    acm[8] = 17;
+    acm[10] = acm[11] = 0;
+    write_file(folder / "wild.acm", acm);
+    r = run_velloxdec({folder / "zero.acm", folder / "out.wav"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "Warning: the header says 0 channels at 44100 Hz; writing 2 channels at 22050 Hz\n");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav"),
+              "2 2 22050 4501\n" + samples + std::string(2, '\0'));
+    // What the command line gives wins; the other field comes from the header when it is in
+    // range, and no warning speaks of a layout not written.
+    r = run_velloxdec({folder / "zero.acm", folder / "out.wav", "-c", "3"}, folder);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav").substr(0, 15), "3 2 44100 3001\n");
+    r = run_velloxdec({folder / "wild.acm", folder / "out.wav", "-c", "1"}, folder);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav").substr(0, 15), "1 2 22050 9001\n");
+    r = run_velloxdec({folder / "wild.acm", folder / "out.wav", "-r", "8000"}, folder);
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav").substr(0, 14), "2 2 8000 4501\n");
+    // Nothing is written by -t, so nothing is said of the layout.
+    r = run_velloxdec({"-t", folder / "wild.acm"}, folder);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+
+    // vellox's own ranges: the header's fields are 16 bits wide.
+    for (const auto& [option, value, message] :
+         {std::tuple<const char*, const char*, const char*>{
+              "-c", "0", "'channels' parameter (-c) should be between 1 and 65535.\n"},
+          {"-c", "65536", "'channels' parameter (-c) should be between 1 and 65535.\n"},
+          {"-r", "0", "'rate' parameter (-r) should be between 1 and 65535.\n"},
+          {"-r", "96000", "'rate' parameter (-r) should be between 1 and 65535.\n"}}) {
+        r = run_vellox({folder / "in.raw", folder / "bad.acm", option, value}, folder);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, std::string(banner) + message);
+        EXPECT_FALSE(file_exists(folder / "bad.acm"));
+    }
+}
+
 TEST(Velloxdec, StandardOutputTakesTheWholeFileAndTheConsoleMovesToStandardError) {
     ScratchFolder folder;
     write_file(folder / "in.raw", raw16(test_signal(5000)));
@@ -163,8 +223,8 @@ TEST(Velloxdec, HelpVersionUsageAndRanges) {
     const RunResult help = run_velloxdec({"--HELP"}, folder);
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind(dec_banner + "Usage: velloxdec [-t] acm_file_name", 0), 0u);
-    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default is 2)",
-                               "1 to 1000000 Hz (default is\n                   22050)",
+    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default: the header's)",
+                               "1 to 1000000 Hz (default: the\n                   header's)",
                                "\n   --compare file ", "\n   --version "}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
