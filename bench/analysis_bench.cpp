@@ -37,7 +37,7 @@ void BM_AnalysisFilterBank(benchmark::State& state) {
         state.SkipWithError("path not available");
         return;
     }
-    if (!bank->init()) {
+    if (bank->init() != VELLOX_OK) {
         state.SkipWithError("init failed");
         return;
     }
@@ -69,7 +69,7 @@ BENCHMARK(BM_AnalysisFilterBank)
 // Silence: whole tiles whose outputs reach back only to zero values are not filtered.
 void BM_AnalysisFilterBankSilence(benchmark::State& state) {
     FdFilterBank bank(7, 11);
-    if (!bank.init()) {
+    if (bank.init() != VELLOX_OK) {
         state.SkipWithError("init failed");
         return;
     }

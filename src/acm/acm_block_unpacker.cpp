@@ -115,13 +115,14 @@ AcmBlockUnpacker::AcmBlockUnpacker(ByteSource& input_source, std::int32_t level_
 
 AcmBlockUnpacker::~AcmBlockUnpacker() = default;
 
-bool AcmBlockUnpacker::init() {
-    if (!reader.init()) return false;
+vellox_status AcmBlockUnpacker::init() {
+    const vellox_status status = reader.init();
+    if (status != VELLOX_OK) return status;
     if (columns >= wide_block) {
         tile = allocate_array<std::int32_t>(std::int64_t{tile_columns} * rows);
-        if (tile == nullptr) return false;
+        if (tile == nullptr) return VELLOX_ERROR_MEMORY;
     }
-    return true;
+    return VELLOX_OK;
 }
 
 // Entries -2^range_bits .. 2^range_bits - 1, classes 0 .. range_bits, become k * step.

@@ -31,9 +31,9 @@ public:
     AcmBlockUnpacker& operator=(const AcmBlockUnpacker&) = delete;
 
     // Allocates the bit reader's buffer, and for blocks of 512 columns or more a tile of 16
-    // columns. Must succeed before the first unpack_block. (The amplitude table, held as one
-    // step per class of entries, needs no memory of its own.)
-    [[nodiscard]] bool init();
+    // columns: VELLOX_OK or VELLOX_ERROR_MEMORY. Must succeed before the first unpack_block.
+    // (The amplitude table, held as one step per class of entries, needs no memory of its own.)
+    [[nodiscard]] vellox_status init();
 
     // Reads the next block of the stream into destination (rows * columns values, row r and
     // column j at r * columns + j). False when a column has a method code without a decoder:
@@ -45,8 +45,9 @@ public:
     // first bit lies at or past the end is missing, and decodes as zeros.
     bool block_present() const { return present; }
 
-    // True after the source failed a read; the stream then reads as zero bytes.
-    bool read_error() const { return reader.read_error(); }
+    // VELLOX_ERROR_READ after the source failed a read (the stream then reads as zero bytes),
+    // VELLOX_OK before.
+    vellox_status status() const { return reader.status(); }
 
 private:
     // Each decoder writes the rows of a column, row r at out[r * stride].

@@ -10,12 +10,12 @@ namespace vellox {
 
 BitReader::BitReader(ByteSource& input_source) : source(input_source) {}
 
-bool BitReader::init() {
+vellox_status BitReader::init() {
     input = allocate_array<std::uint8_t>(buffer_size);
-    if (input == nullptr) return false;
+    if (input == nullptr) return VELLOX_ERROR_MEMORY;
     input_next = input.get();
     input_end = input.get();
-    return true;
+    return VELLOX_OK;
 }
 
 // Reads the next piece of the stream into input; false when nothing came.

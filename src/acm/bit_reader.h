@@ -6,6 +6,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "acm/byte_stream.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -19,8 +20,9 @@ public:
     BitReader(const BitReader&) = delete;
     BitReader& operator=(const BitReader&) = delete;
 
-    // Allocates the read buffer; must succeed before the first bit is read.
-    [[nodiscard]] bool init();
+    // Allocates the read buffer (VELLOX_OK or VELLOX_ERROR_MEMORY); must succeed before the
+    // first bit is read.
+    [[nodiscard]] vellox_status init();
 
     // The next n bits (1 .. 32) in the low bits of the result; higher bits are the stream's next.
     std::uint32_t get_bits(int n) {
@@ -67,8 +69,9 @@ public:
     // Bytes of the stream read so far (none of the zero bytes past its end).
     std::int64_t bytes_read() const { return bytes_loaded; }
 
-    // True after the source failed a read.
-    bool read_error() const { return read_failed; }
+    // VELLOX_ERROR_READ after the source failed a read (the failure is sticky), VELLOX_OK
+    // before.
+    vellox_status status() const { return read_failed ? VELLOX_ERROR_READ : VELLOX_OK; }
 
 private:
     // Eight little-endian bytes as one 64-bit word (compilers turn this into a single load).
@@ -93,7 +96,7 @@ private:
     const std::uint8_t* input_next = nullptr;  // next unread byte of input
     const std::uint8_t* input_end = nullptr;   // end of the bytes in input
     bool input_done = false;                   // the source has nothing more to give
-    bool read_failed = false;                  // see read_error
+    bool read_failed = false;                  // see status
     std::int64_t bytes_loaded = 0;             // bytes of the stream read into input so far
     std::int64_t zero_bytes_taken = 0;         // zero bytes taken past the end of the stream
 };

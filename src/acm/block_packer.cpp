@@ -26,37 +26,38 @@ BlockPacker::BlockPacker(ByteSink& output, std::int32_t column_count, std::int32
 
 BlockPacker::~BlockPacker() = default;
 
-bool BlockPacker::init() {
+vellox_status BlockPacker::init() {
     // The block with its two extra rows must be indexable by int32.
-    if (columns < 1 || rows < 1) return false;
+    if (columns < 1) return VELLOX_ERROR_LEVELS;
     const std::int64_t buffer_values = (std::int64_t{rows} + 2) * columns;
-    if (buffer_values > INT32_MAX) return false;
+    if (rows < 1 || buffer_values > INT32_MAX) return VELLOX_ERROR_SUBBLOCKS;
 
     // Zero-filled, so the two extra rows start and stay 0.
     block = allocate_array<std::int16_t>(buffer_values);
-    if (!block) return false;
+    if (!block) return VELLOX_ERROR_MEMORY;
     writer = make_object<BitWriter>(sink);
-    if (!writer) return false;
-    if (!writer->init()) {
+    if (!writer) return VELLOX_ERROR_MEMORY;
+    const vellox_status made = writer->init();
+    if (made != VELLOX_OK) {
         writer.reset();
-        return false;
+        return made;
     }
     max_magnitude = allocate_array<std::int32_t>(columns);
-    if (!max_magnitude) return false;
     max_positive = allocate_array<std::int16_t>(columns);
-    if (!max_positive) return false;
     min_negative = allocate_array<std::int16_t>(columns);
-    if (!min_negative) return false;
     search_columns = allocate_array<ColumnMaxima>(columns);
-    if (search_columns == nullptr) return false;
+    if (!max_magnitude || !max_positive || !min_negative || !search_columns) {
+        return VELLOX_ERROR_MEMORY;
+    }
     // High-quality mode: only with a bit budget, since without one every block is exact.
     if (high_quality && bit_budget >= 0) {
         hq_methods = allocate_array<ColumnMethod>(columns);
-        if (!hq_methods) return false;
+        if (!hq_methods) return VELLOX_ERROR_MEMORY;
         hq = make_object<HqQuantizer>(columns, rows, hq_lookahead_bytes);
-        if (!hq || !hq->init()) return false;
+        if (!hq) return VELLOX_ERROR_MEMORY;
+        return hq->init();
     }
-    return true;
+    return VELLOX_OK;
 }
 
 void BlockPacker::set_high_quality(bool enabled, std::int64_t lookahead_bytes) {
@@ -67,7 +68,7 @@ void BlockPacker::set_high_quality(bool enabled, std::int64_t lookahead_bytes) {
 void BlockPacker::pack_block(const std::int16_t* values) {
     assert(writer && search_columns);
     // After a failed write nothing reaches the sink any more; finish reports the failure.
-    if (writer->write_failed()) return;
+    if (writer->status() != VELLOX_OK) return;
     std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
     const std::int32_t step = choose_step();
     if (hq) {
@@ -111,21 +112,21 @@ void BlockPacker::put_hq_block() {
     assert(writer->bits_written() - bits_before == head.bits);
 }
 
-bool BlockPacker::finish() {
-    if (!writer) return false;
-    if (hq && !writer->write_failed()) {
+vellox_status BlockPacker::finish() {
+    if (!writer) return VELLOX_ERROR_STATE;
+    if (hq && writer->status() == VELLOX_OK) {
         hq->end_input();
         while (hq->ready()) put_hq_block();
     }
     writer->finish_bits();
-    return !writer->write_failed();
+    return writer->status();
 }
 
 std::int64_t BlockPacker::bytes_written() const { return writer ? writer->bytes_written() : 0; }
 
 std::int64_t BlockPacker::bits_written() const { return writer ? writer->bits_written() : 0; }
 
-bool BlockPacker::write_failed() const { return writer && writer->write_failed(); }
+vellox_status BlockPacker::status() const { return writer ? writer->status() : VELLOX_OK; }
 
 std::int32_t BlockPacker::choose_step() {
     std::int16_t* top = max_positive.get();

@@ -7,6 +7,7 @@
 
 #include "acm/hq_quantizer.h"
 #include "acm/step_search.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -29,15 +30,18 @@ public:
     void set_high_quality(bool enabled,
                           std::int64_t lookahead_bytes = HqQuantizer::default_lookahead_bytes);
 
-    // Allocates the block buffer, the bit writer and the per-column arrays.
-    [[nodiscard]] bool init();
+    // Allocates the block buffer, the bit writer and the per-column arrays: VELLOX_OK,
+    // VELLOX_ERROR_MEMORY, or VELLOX_ERROR_LEVELS or VELLOX_ERROR_SUBBLOCKS for a shape of no
+    // columns, or of no rows or more than 32-bit indexes reach.
+    [[nodiscard]] vellox_status init();
 
     // Packs one block of rows * columns values, row after row. values is not changed.
     void pack_block(const std::int16_t* values);
 
-    // Codes the blocks still held back (high-quality mode), then ends the bit stream. False
-    // when any write to the sink failed.
-    [[nodiscard]] bool finish();
+    // Codes the blocks still held back (high-quality mode), then ends the bit stream:
+    // VELLOX_OK, VELLOX_ERROR_WRITE when any write to the sink failed, VELLOX_ERROR_STATE
+    // without a successful init.
+    [[nodiscard]] vellox_status finish();
 
     // Bytes of the stream handed to the sink so far (see BitWriter::bytes_written).
     std::int64_t bytes_written() const;
@@ -45,8 +49,9 @@ public:
     // Bits of the stream so far, the held-back zero bytes included.
     std::int64_t bits_written() const;
 
-    // True after a write the sink did not take whole; nothing is written after it.
-    bool write_failed() const;
+    // VELLOX_ERROR_WRITE after a write the sink did not take whole (nothing is written after
+    // it), VELLOX_OK before.
+    vellox_status status() const;
 
 private:
     std::int32_t choose_step();

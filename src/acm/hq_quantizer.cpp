@@ -41,8 +41,9 @@ HqQuantizer::HqQuantizer(std::int32_t column_count, std::int32_t row_count, std:
 
 HqQuantizer::~HqQuantizer() = default;
 
-bool HqQuantizer::init() {
-    if (columns < 1 || rows < 1) return false;
+vellox_status HqQuantizer::init() {
+    if (columns < 1) return VELLOX_ERROR_LEVELS;
+    if (rows < 1) return VELLOX_ERROR_SUBBLOCKS;
     // A held block costs its values, its estimates, its target and its exact step.
     const std::int64_t block_bytes = block_size * std::int64_t{sizeof(std::int16_t)} +
                                      std::int64_t{grid_size * sizeof(std::int64_t) +
@@ -52,12 +53,12 @@ bool HqQuantizer::init() {
     capacity = direct ? 1 : static_cast<std::int32_t>(std::min<std::int64_t>(fit, INT32_MAX / 64));
     if (!direct) {
         held_values = allocate_array<std::int16_t>(capacity * block_size);
-        if (!held_values) return false;
+        if (!held_values) return VELLOX_ERROR_MEMORY;
     }
     held_estimate = allocate_array<std::int64_t>(std::int64_t{capacity} * grid_size);
     held_target = allocate_array<std::int64_t>(capacity);
     held_gcd = allocate_array<std::int32_t>(capacity);
-    if (!held_estimate || !held_target || !held_gcd) return false;
+    if (!held_estimate || !held_target || !held_gcd) return VELLOX_ERROR_MEMORY;
     return tally.init();
 }
 

@@ -33,9 +33,11 @@ public:
     HqQuantizer(const HqQuantizer&) = delete;
     HqQuantizer& operator=(const HqQuantizer&) = delete;
 
-    // Allocates the look-ahead and the per-column counts. When not even two blocks fit in the
-    // look-ahead's bound, it holds none: every block is then coded as soon as it comes.
-    [[nodiscard]] bool init();
+    // Allocates the look-ahead and the per-column counts: VELLOX_OK, VELLOX_ERROR_MEMORY, or
+    // VELLOX_ERROR_LEVELS or VELLOX_ERROR_SUBBLOCKS for a block of no columns or no rows.
+    // When not even two blocks fit in the look-ahead's bound, it holds none: every block is
+    // then coded as soon as it comes.
+    [[nodiscard]] vellox_status init();
 
     // Takes the next block, row after row, with the step the standard mode gives it and the
     // greatest common divisor of its magnitudes (1 for a block of zeros). The block is copied

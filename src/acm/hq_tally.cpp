@@ -134,15 +134,15 @@ std::uint32_t estimate_row(const std::int32_t* __restrict top,
 HqTally::HqTally(std::int32_t column_count, std::int32_t row_count)
     : columns(column_count), rows(row_count) {}
 
-bool HqTally::init() {
+vellox_status HqTally::init() {
     std::unique_ptr<std::int32_t[]>* arrays[] = {
         &column_magnitude, &column_positive, &column_zeros, &column_ones,  &column_pairs,
         &column_singles,   &column_run,      &column_top,   &column_bottom};
     for (std::unique_ptr<std::int32_t[]>* array : arrays) {
         *array = allocate_array<std::int32_t>(columns);
-        if (!*array) return false;
+        if (!*array) return VELLOX_ERROR_MEMORY;
     }
-    return true;
+    return VELLOX_OK;
 }
 
 // One pass over a block: the coded integers (stored into coded when store is set) and their

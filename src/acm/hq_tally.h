@@ -7,6 +7,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "acm/column_cost.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -25,8 +26,8 @@ public:
     HqTally(const HqTally&) = delete;
     HqTally& operator=(const HqTally&) = delete;
 
-    // Allocates the per-column counts.
-    [[nodiscard]] bool init();
+    // Allocates the per-column counts: VELLOX_OK or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status init();
 
     // Bits the standard mode writes for values at step (1 .. 32769: truncating division and
     // the column coder's own choice of methods), head included; keeps the per-column maxima of

@@ -24,10 +24,10 @@ SubbandSynthesis::SubbandSynthesis(std::int32_t level_count)
 
 SubbandSynthesis::~SubbandSynthesis() = default;
 
-bool SubbandSynthesis::allocate_state() {
-    if (levels == 0) return true;
+vellox_status SubbandSynthesis::allocate_state() {
+    if (levels == 0) return VELLOX_OK;
     carried_state = allocate_array<std::int32_t>(2 * static_cast<std::int64_t>(columns) - 2);
-    return carried_state != nullptr;
+    return carried_state != nullptr ? VELLOX_OK : VELLOX_ERROR_MEMORY;
 }
 
 bool SubbandSynthesis::set_synthesis_path(KernelPath wanted) {

@@ -7,6 +7,7 @@
 #include <utility>  // std::pair
 
 #include "acm/synthesis_kernel.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -14,13 +15,14 @@ class SubbandSynthesis {
 public:
     // levels: 0 .. 15. Stores it; allocates nothing.
     explicit SubbandSynthesis(std::int32_t levels);
-    virtual ~SubbandSynthesis();
+    ~SubbandSynthesis();
 
     SubbandSynthesis(const SubbandSynthesis&) = delete;
     SubbandSynthesis& operator=(const SubbandSynthesis&) = delete;
 
-    // Allocates the zeroed state carried from block to block (nothing when levels is 0).
-    [[nodiscard]] bool allocate_state();
+    // Allocates the zeroed state carried from block to block (nothing when levels is 0):
+    // VELLOX_OK or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status allocate_state();
 
     // Turns a block of rows * columns values, as the unpacker filled it (row after row), in
     // place into rows * columns samples in time order, scaled up by 2^levels. Sums wrap in

@@ -27,7 +27,7 @@ public:
     Unpacker(const std::vector<std::uint8_t>& bytes, int levels, int rows)
         : stream(bytes), source(stream.data(), stream.size()), size(rows << levels) {
         unpacker = std::make_unique<AcmBlockUnpacker>(source, levels, rows);
-        EXPECT_TRUE(unpacker->init());
+        EXPECT_EQ(unpacker->init(), VELLOX_OK);
     }
     // The next block, row after row; expect_ok is what unpack_block must return.
     std::vector<std::int32_t> next(bool expect_ok = true) {

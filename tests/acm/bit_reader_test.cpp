@@ -42,7 +42,7 @@ TEST(BitReader, RefillWithSixtyFourBitsPendingAddsNothing) {
     const Bytes bytes = numbered_bytes(BitReader::buffer_size + 64);
     MemorySource source(bytes.data(), bytes.size());
     BitReader reader(source);
-    ASSERT_TRUE(reader.init());
+    ASSERT_EQ(reader.init(), VELLOX_OK);
     std::int64_t position = 0;
     for (;;) {
         std::uint64_t bits = reader.pending_bits();
@@ -68,7 +68,7 @@ TEST(BitReader, PastTheEndEveryBitIsZeroAndCounted) {
     const Bytes bytes = numbered_bytes(5);
     MemorySource source(bytes.data(), bytes.size());
     BitReader reader(source);
-    ASSERT_TRUE(reader.init());
+    ASSERT_EQ(reader.init(), VELLOX_OK);
     // A field's result holds the stream's next bits above it.
     EXPECT_EQ(reader.get_bits(3), stream_bits(bytes, 0, 32));
     EXPECT_EQ(reader.get_bits(32), stream_bits(bytes, 3, 32));
@@ -76,7 +76,7 @@ TEST(BitReader, PastTheEndEveryBitIsZeroAndCounted) {
     for (int i = 0; i < 10; ++i) EXPECT_EQ(reader.get_bits(16), 0u);
     EXPECT_EQ(reader.bit_position(), 40 + 160);
     EXPECT_EQ(reader.bytes_read(), 5);
-    EXPECT_FALSE(reader.read_error());
+    EXPECT_EQ(reader.status(), VELLOX_OK);
 }
 
 }  // namespace

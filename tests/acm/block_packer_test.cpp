@@ -140,11 +140,11 @@ TEST(BlockPacker, WriteFailureMakesFinishFail) {
     for (const int block_count : {1, 200}) {  // caught by the last flush; caught while packing
         SCOPED_TRACE(block_count);
         BlockPacker packer(full, 128, 16, -1);
-        ASSERT_TRUE(packer.init());
+        ASSERT_EQ(packer.init(), VELLOX_OK);
         for (int b = 0; b < block_count; ++b)
             packer.pack_block(random_block(random, 128, 16, 3).data());
-        EXPECT_FALSE(packer.finish());
-        EXPECT_TRUE(packer.write_failed());
+        EXPECT_EQ(packer.finish(), VELLOX_ERROR_WRITE);
+        EXPECT_EQ(packer.status(), VELLOX_ERROR_WRITE);
         EXPECT_EQ(packer.bytes_written(), 0);
     }
 }
@@ -153,27 +153,27 @@ TEST(BlockPacker, InitFailsCleanlyOnSizesAndAllocations) {
     MemorySink file;
     {
         BlockPacker no_rows(file, 128, 0, -1);
-        EXPECT_FALSE(no_rows.init());
+        EXPECT_EQ(no_rows.init(), VELLOX_ERROR_SUBBLOCKS);
         BlockPacker no_columns(file, 0, 16, -1);
-        EXPECT_FALSE(no_columns.init());
+        EXPECT_EQ(no_columns.init(), VELLOX_ERROR_LEVELS);
         // Two extra rows of 32768 columns past 65534 rows would not fit 32-bit indexes.
         BlockPacker too_large(file, 32768, 65534, -1);
-        EXPECT_FALSE(too_large.init());
+        EXPECT_EQ(too_large.init(), VELLOX_ERROR_SUBBLOCKS);
         BlockPacker huge(file, INT32_MAX, INT32_MAX, -1);
-        EXPECT_FALSE(huge.init());
-        EXPECT_FALSE(huge.finish());
+        EXPECT_EQ(huge.init(), VELLOX_ERROR_SUBBLOCKS);
+        EXPECT_EQ(huge.finish(), VELLOX_ERROR_STATE);
     }
     const std::int64_t before = allocation_count();
     {
         BlockPacker packer(file, 4, 3, -1);
-        ASSERT_TRUE(packer.init());
+        ASSERT_EQ(packer.init(), VELLOX_OK);
     }
     const std::int64_t allocations = allocation_count() - before;
     for (std::int64_t n = 1; n <= allocations; ++n) {
         SCOPED_TRACE(n);
         fail_allocation_number(n);
         BlockPacker packer(file, 4, 3, -1);
-        EXPECT_FALSE(packer.init());
+        EXPECT_EQ(packer.init(), VELLOX_ERROR_MEMORY);
         fail_allocation_number(0);
     }
     EXPECT_EQ(file.size(), 0U);

@@ -25,7 +25,7 @@ std::int64_t written_bits(const Values& values, ColumnMethod method) {
     column.resize(values.size() + 2, 0);
     MemorySink sink;
     BitWriter out(sink);
-    EXPECT_TRUE(out.init());
+    EXPECT_EQ(out.init(), VELLOX_OK);
     put_column(out, method, Column{column.data(), 1, static_cast<std::int32_t>(values.size())});
     return out.bits_written();
 }
@@ -34,9 +34,9 @@ std::int64_t written_bits(const Values& values, ColumnMethod method) {
 std::int64_t packed_bits(const Values& values) {
     MemorySink sink;
     BlockPacker packer(sink, 1, static_cast<std::int32_t>(values.size()), -1);
-    EXPECT_TRUE(packer.init());
+    EXPECT_EQ(packer.init(), VELLOX_OK);
     packer.pack_block(values.data());
-    EXPECT_TRUE(packer.finish());
+    EXPECT_EQ(packer.finish(), VELLOX_OK);
     return packer.bits_written();
 }
 
@@ -70,7 +70,7 @@ TEST(ColumnCost, EveryShortColumnCostsWhatTheCoderWrites) {
         static_cast<ColumnMethod>(16)};
     for (std::int32_t rows = 1; rows <= 7; ++rows) {
         HqTally tally(1, rows);
-        ASSERT_TRUE(tally.init());
+        ASSERT_EQ(tally.init(), VELLOX_OK);
         std::int32_t columns = 1;
         for (std::int32_t r = 0; r < rows; ++r) columns *= 3;
         for (std::int32_t number = 0; number < columns; ++number) {

@@ -34,12 +34,12 @@ Bytes pack(std::int32_t columns, std::int32_t rows, std::int32_t bit_budget, boo
     MemorySink sink;
     BlockPacker packer(sink, columns, rows, bit_budget);
     packer.set_high_quality(high_quality, lookahead_bytes);
-    if (!packer.init()) {
+    if (packer.init() != VELLOX_OK) {
         ADD_FAILURE() << "init failed";
         return {};
     }
     for (const Block& block : blocks) packer.pack_block(block.data());
-    EXPECT_TRUE(packer.finish());
+    EXPECT_EQ(packer.finish(), VELLOX_OK);
     EXPECT_EQ(packer.bytes_written(), static_cast<std::int64_t>(sink.size()));
     return Bytes(sink.data(), sink.data() + sink.size());
 }
@@ -342,7 +342,7 @@ TEST(HqQuantizer, CountsTheStandardModesBitsExactly) {
             read_stream(pack(shape.columns, shape.rows, budget, false, 0, blocks), shape.columns,
                         shape.rows, blocks.size());
         HqQuantizer quantizer(shape.columns, shape.rows, 0);
-        ASSERT_TRUE(quantizer.init());
+        ASSERT_EQ(quantizer.init(), VELLOX_OK);
         Block coded(static_cast<std::size_t>(shape.columns * shape.rows));
         std::vector<ColumnMethod> methods(static_cast<std::size_t>(shape.columns));
         for (std::size_t b = 0; b < blocks.size(); ++b) {
@@ -366,13 +366,13 @@ TEST(HqQuantizer, WithoutABudgetTheStreamIsTheStandardOne) {
 
 TEST(HqQuantizer, LookaheadIsBoundedInBytes) {
     HqQuantizer defaults(128, 16, HqQuantizer::default_lookahead_bytes);
-    ASSERT_TRUE(defaults.init());
+    ASSERT_EQ(defaults.init(), VELLOX_OK);
     EXPECT_GT(defaults.lookahead_blocks(), 500);
     EXPECT_LE(defaults.lookahead_blocks() * 128 * 16 * 2, HqQuantizer::default_lookahead_bytes);
     // levels 15 with 4095 rows: 268 MB a block. Nothing is held back and nothing copied.
     const std::int64_t before = allocation_count();
     HqQuantizer largest(32768, 4095, HqQuantizer::default_lookahead_bytes);
-    ASSERT_TRUE(largest.init());
+    ASSERT_EQ(largest.init(), VELLOX_OK);
     EXPECT_EQ(largest.lookahead_blocks(), 1);
     EXPECT_LE(allocation_count() - before, 16);
 }
@@ -385,17 +385,17 @@ TEST(HqQuantizer, FinishCodesTheHeldBlocksAndFailedAllocationsFailInit) {
     {
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);
-        ASSERT_TRUE(packer.init());
+        ASSERT_EQ(packer.init(), VELLOX_OK);
         for (const Block& block : blocks) packer.pack_block(block.data());
         EXPECT_EQ(packer.bytes_written(), 0);  // all held in the look-ahead
-        ASSERT_TRUE(packer.finish());
+        ASSERT_EQ(packer.finish(), VELLOX_OK);
         EXPECT_GT(packer.bytes_written(), 0);
     }
     const std::int64_t before = allocation_count();
     {
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);
-        ASSERT_TRUE(packer.init());
+        ASSERT_EQ(packer.init(), VELLOX_OK);
     }
     const std::int64_t allocations = allocation_count() - before;
     for (std::int64_t n = 1; n <= allocations; ++n) {
@@ -403,7 +403,7 @@ TEST(HqQuantizer, FinishCodesTheHeldBlocksAndFailedAllocationsFailInit) {
         fail_allocation_number(n);
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);
-        EXPECT_FALSE(packer.init());
+        EXPECT_EQ(packer.init(), VELLOX_ERROR_MEMORY);
         fail_allocation_number(0);
     }
 }

@@ -26,13 +26,13 @@ inline Bytes pack(std::int32_t columns, std::int32_t rows, std::int32_t bit_budg
                   const std::vector<Block>& blocks) {
     MemorySink sink;
     BlockPacker packer(sink, columns, rows, bit_budget);
-    if (!packer.init()) {
+    if (packer.init() != VELLOX_OK) {
         ADD_FAILURE() << "init failed";
         return {};
     }
     for (const Block& block : blocks) packer.pack_block(block.data());
-    EXPECT_TRUE(packer.finish());
-    EXPECT_FALSE(packer.write_failed());
+    EXPECT_EQ(packer.finish(), VELLOX_OK);
+    EXPECT_EQ(packer.status(), VELLOX_OK);
     Bytes bytes = read_all(sink);
     EXPECT_EQ(packer.bytes_written(), static_cast<std::int64_t>(bytes.size()));
     return bytes;

@@ -100,7 +100,7 @@ TEST(SubbandSynthesis, BlocksTakenInPiecesGiveTheStagesOverTheWholeBlock) {
         for (const auto& [levels, rows] : shapes) {
             SCOPED_TRACE(path_name(path) + ", levels " + std::to_string(levels));
             SubbandSynthesis synthesis(levels);
-            ASSERT_TRUE(synthesis.allocate_state());
+            ASSERT_EQ(synthesis.allocate_state(), VELLOX_OK);
             ASSERT_TRUE(synthesis.set_synthesis_path(path));
             EXPECT_EQ(synthesis.synthesis_path(), path);
             const std::int32_t columns = std::int32_t{1} << levels;

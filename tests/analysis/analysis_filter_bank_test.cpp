@@ -211,18 +211,18 @@ const char* path_name(KernelPath path) {
 
 TEST(AnalysisFilterBank, TakesTheFastestPathUnlessOneIsSet) {
     FdFilterBank bank(3, 11);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.filter_path(), fastest_kernel_path(filter_path_available));
     EXPECT_TRUE(filter_path_available(KernelPath::portable));
     FdFilterBank portable(3, 11);
     ASSERT_TRUE(portable.set_filter_path(KernelPath::portable));
-    ASSERT_TRUE(portable.init());
+    ASSERT_EQ(portable.init(), VELLOX_OK);
     EXPECT_EQ(portable.filter_path(), KernelPath::portable);
 }
 
 TEST(AnalysisFilterBank, OneLevelConstantInput) {
     FdFilterBank bank(1, 11);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.delay(), 11);
     const std::vector<std::int32_t> out = run_whole(bank, constant(23, 1000));
     EXPECT_EQ(out,
@@ -234,14 +234,14 @@ TEST(AnalysisFilterBank, OutputCountsAndDelays) {
     SCOPED_TRACE(test::seed_note(base));
     const std::vector<std::int16_t> samples = mixed_signal(5000, base + 1);
     FdFilterBank seven(7, 11);
-    ASSERT_TRUE(seven.init());
+    ASSERT_EQ(seven.init(), VELLOX_OK);
     EXPECT_EQ(seven.delay(), 11 * 127);
     EXPECT_EQ(run_whole(seven, samples).size(), 3603u);
     FdFilterBank two(2, 11);
-    ASSERT_TRUE(two.init());
+    ASSERT_EQ(two.init(), VELLOX_OK);
     EXPECT_EQ(run_whole(two, samples).size(), 4967u);
     FdFilterBank fifteen(15, 11);
-    ASSERT_TRUE(fifteen.init());
+    ASSERT_EQ(fifteen.init(), VELLOX_OK);
     EXPECT_EQ(fifteen.delay(), 360437);
     // Fewer values than the warm-up give nothing but still move the state on.
     std::vector<std::int32_t> out(5000);
@@ -260,7 +260,7 @@ TEST(AnalysisFilterBank, TwoLevelsPutEachBandInItsColumn) {
         for (std::size_t i = 0; i < samples.size(); ++i)
             samples[i] = i % 2 == 0 ? c.first : c.second;
         FdFilterBank bank(2, 11);
-        ASSERT_TRUE(bank.init());
+        ASSERT_EQ(bank.init(), VELLOX_OK);
         const std::vector<std::int32_t> out = run_whole(bank, samples);
         ASSERT_EQ(out.size(), 2000u - 33u);
         for (std::size_t row = 4; row < out.size() / 4; ++row) {
@@ -273,7 +273,7 @@ TEST(AnalysisFilterBank, TwoLevelsPutEachBandInItsColumn) {
 
 TEST(AnalysisFilterBank, ZeroLevelsPassSamplesThrough) {
     FdFilterBank bank(0, 11);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.delay(), 0);
     const std::vector<std::int16_t> samples = {0, -1, 32767, -32768, 5};
     EXPECT_EQ(run_chunked(bank, samples, {2, 3}),
@@ -286,7 +286,7 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
     const std::vector<std::int16_t> samples = mixed_signal(200000, base + 7);
     for (const std::int32_t levels : {1, 4, 7, 10}) {
         FdFilterBank whole(levels, 11);
-        ASSERT_TRUE(whole.init());
+        ASSERT_EQ(whole.init(), VELLOX_OK);
         const std::vector<std::int32_t> expected = run_whole(whole, samples);
         // Pieces around the tile and run sizes, one value at a time, and random sizes.
         const std::vector<std::vector<std::int32_t>> chunkings = {
@@ -301,7 +301,7 @@ TEST(AnalysisFilterBank, ChunkSizesDoNotChangeTheOutput) {
                 if (chunks.size() == 1 && chunks[0] == 1 && levels > 4) continue;  // slow, no news
                 FdFilterBank bank(levels, 11);
                 ASSERT_TRUE(bank.set_filter_path(path));
-                ASSERT_TRUE(bank.init());
+                ASSERT_EQ(bank.init(), VELLOX_OK);
                 EXPECT_EQ(run_chunked(bank, samples, chunks), expected)
                     << "levels " << levels << ", first chunk " << chunks[0] << ", "
                     << path_name(path);
@@ -334,7 +334,7 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
         for (const std::int32_t levels : {0, 1, 2, 3, 5, 7, 9}) {
             ++seed;
             auto reference_bank = make_bank(config.kind, levels, config.n, config.taps);
-            ASSERT_TRUE(reference_bank->init());
+            ASSERT_EQ(reference_bank->init(), VELLOX_OK);
             const std::vector<std::int16_t> samples = mixed_signal(60000, seed);
             const std::vector<std::int32_t> expected =
                 ReferenceBank(*reference_bank, levels).run(samples);
@@ -344,7 +344,7 @@ TEST(AnalysisFilterBank, MatchesPlainRingValueForValue) {
                              << " seed " << seed << " " << path_name(path));
                 auto bank = make_bank(config.kind, levels, config.n, config.taps);
                 ASSERT_TRUE(bank->set_filter_path(path));
-                ASSERT_TRUE(bank->init());
+                ASSERT_EQ(bank->init(), VELLOX_OK);
                 EXPECT_EQ(bank->filter_path(), path);
                 const std::vector<std::int32_t> got =
                     run_chunked(*bank, samples, random_chunks(seed));
@@ -369,14 +369,14 @@ TEST(AnalysisFilterBank, GainJustPastTheRangeIsChecked) {
     samples.insert(samples.end(), mixed.begin(), mixed.end());
     for (const std::int32_t levels : {1, 2}) {
         FcFilterBank reference_bank(levels, &tap, 1);
-        ASSERT_TRUE(reference_bank.init());
+        ASSERT_EQ(reference_bank.init(), VELLOX_OK);
         const std::vector<std::int32_t> expected =
             ReferenceBank(reference_bank, levels).run(samples);
         ASSERT_EQ(expected[100], INT32_MAX);  // the sums saturate
         for (const KernelPath path : runnable_paths()) {
             FcFilterBank bank(levels, &tap, 1);
             ASSERT_TRUE(bank.set_filter_path(path));
-            ASSERT_TRUE(bank.init());
+            ASSERT_EQ(bank.init(), VELLOX_OK);
             EXPECT_EQ(run_chunked(bank, samples, {65536, 4096, 777}), expected)
                 << "levels " << levels << ", " << path_name(path);
         }
@@ -392,7 +392,7 @@ TEST(AnalysisFilterBank, SaturatesAndMatchesRingWithInfiniteOrNanTaps) {
     for (const Taps* taps : {&infinite, &not_a_number}) {
         for (const std::int32_t levels : {1, 2, 5}) {
             FcFilterBank bank(levels, taps->data(), static_cast<std::int32_t>(taps->size()));
-            ASSERT_TRUE(bank.init());
+            ASSERT_EQ(bank.init(), VELLOX_OK);
             const std::vector<std::int16_t> samples =
                 mixed_signal(20000, base + 5u + static_cast<std::uint32_t>(levels));
             const std::vector<std::int32_t> expected = ReferenceBank(bank, levels).run(samples);
@@ -420,14 +420,14 @@ TEST(AnalysisFilterBank, LongSilencesMatchPlainRing) {
     for (const std::int32_t levels : {1, 3, 7, 10}) {
         for (const bool finite : {true, false}) {
             auto reference_bank = make_bank(finite ? 'D' : 'C', levels, 11, &infinite);
-            ASSERT_TRUE(reference_bank->init());
+            ASSERT_EQ(reference_bank->init(), VELLOX_OK);
             const std::vector<std::int32_t> expected =
                 ReferenceBank(*reference_bank, levels).run(samples);
             for (const KernelPath path : runnable_paths()) {
                 for (const std::int32_t chunk : {65536, 777, 4096}) {
                     auto bank = make_bank(finite ? 'D' : 'C', levels, 11, &infinite);
                     ASSERT_TRUE(bank->set_filter_path(path));
-                    ASSERT_TRUE(bank->init());
+                    ASSERT_EQ(bank->init(), VELLOX_OK);
                     EXPECT_EQ(run_chunked(*bank, samples, {chunk}), expected)
                         << "levels " << levels << (finite ? "" : ", infinite tap") << ", chunk "
                         << chunk << ", " << path_name(path);
@@ -442,7 +442,7 @@ TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
     SCOPED_TRACE(test::seed_note(base));
     // Fifteen levels with short filters: the wide levels' rows are filled across many calls.
     FdFilterBank reference_bank(15, 3);
-    ASSERT_TRUE(reference_bank.init());
+    ASSERT_EQ(reference_bank.init(), VELLOX_OK);
     EXPECT_EQ(reference_bank.delay(), 3 * 32767);
     const std::vector<std::int16_t> samples = mixed_signal(3 * 32767 + 70000, base + 99);
     const std::vector<std::int32_t> expected = ReferenceBank(reference_bank, 15).run(samples);
@@ -450,7 +450,7 @@ TEST(AnalysisFilterBank, WidestTreeMatchesPlainRing) {
     for (const KernelPath path : runnable_paths()) {
         FdFilterBank bank(15, 3);
         ASSERT_TRUE(bank.set_filter_path(path));
-        ASSERT_TRUE(bank.init());
+        ASSERT_EQ(bank.init(), VELLOX_OK);
         EXPECT_EQ(run_chunked(bank, samples, {65536, 1000, 31, 65536}), expected)
             << path_name(path);
     }
@@ -461,32 +461,34 @@ TEST(AnalysisFilterBank, FailedInitIsCleanAndUnusable) {
     for (std::int64_t n = 1; n <= 7; ++n) {
         FdFilterBank bank(7, 11);
         fail_allocation_number(n);
-        const bool ok = bank.init();
+        const vellox_status status = bank.init();
         fail_allocation_number(0);
-        if (ok) {
+        if (status == VELLOX_OK) {
             EXPECT_GE(n, 6);  // two filters, two tables, the windows
             break;
         }
+        EXPECT_EQ(status, VELLOX_ERROR_MEMORY);
         std::vector<std::int32_t> out(100);
         const std::vector<std::int16_t> samples(100, 7);
         EXPECT_EQ(bank.process(samples.data(), 100, out.data()), 0);
     }
+    // A filter the design cannot make is no memory failure.
     FdFilterBank too_long(7, max_filter_length + 1);
-    EXPECT_FALSE(too_long.init());
+    EXPECT_EQ(too_long.init(), VELLOX_ERROR_FILTER_LENGTH);
     FdFilterBank huge(15, 2000000000);
-    EXPECT_FALSE(huge.init());
+    EXPECT_EQ(huge.init(), VELLOX_ERROR_FILTER_LENGTH);
     FdFilterBank negative(3, -5);
-    EXPECT_FALSE(negative.init());
+    EXPECT_EQ(negative.init(), VELLOX_ERROR_FILTER_LENGTH);
     FoFilterBank one_tap(3, 1);
-    EXPECT_FALSE(one_tap.init());
+    EXPECT_EQ(one_tap.init(), VELLOX_ERROR_FILTER_LENGTH);
     FdFilterBank too_deep(16, 11);
-    EXPECT_FALSE(too_deep.init());
+    EXPECT_EQ(too_deep.init(), VELLOX_ERROR_LEVELS);
     // A failing "-fc" design fails init even without levels.
     FcFilterBank missing(0, nullptr, 3);
-    EXPECT_FALSE(missing.init());
+    EXPECT_EQ(missing.init(), VELLOX_ERROR_TAPS);
     const double tap = 1.0;
     FcFilterBank no_taps(0, &tap, 0);
-    EXPECT_FALSE(no_taps.init());
+    EXPECT_EQ(no_taps.init(), VELLOX_ERROR_TAPS);
 }
 
 TEST(AnalysisFilterBank, LongFileFilterMatchesPlainRing) {
@@ -496,7 +498,7 @@ TEST(AnalysisFilterBank, LongFileFilterMatchesPlainRing) {
     Taps taps;
     for (int i = 0; i < 600; ++i) taps.push_back((i % 7 + 1) * 1e-3);
     FcFilterBank bank(4, taps.data(), 600);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.delay(), 600 * 15);
     const std::vector<std::int16_t> samples = mixed_signal(25000, base + 3);
     const std::vector<std::int32_t> expected = ReferenceBank(bank, 4).run(samples);
