@@ -18,29 +18,17 @@ namespace {
 constexpr std::int32_t wide_block = 512;
 constexpr std::int32_t tile_columns = 16;
 
-// The reader's table of each prefix-code method, by method code; null for the other codes.
-constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_code);
-constexpr PrefixTable vlc1_table = make_prefix_table(vlc1_code);
-constexpr PrefixTable vlc2_pairs_table = make_prefix_table(vlc2_pairs_code);
-constexpr PrefixTable vlc2_table = make_prefix_table(vlc2_code);
-constexpr PrefixTable vlc3_pairs_table = make_prefix_table(vlc3_pairs_code);
-constexpr PrefixTable vlc3_table = make_prefix_table(vlc3_code);
-constexpr PrefixTable vlc4_pairs_table = make_prefix_table(vlc4_pairs_code);
-constexpr PrefixTable vlc4_table = make_prefix_table(vlc4_code);
-
-constexpr std::array<const PrefixTable*, 32> make_prefix_tables() {
-    std::array<const PrefixTable*, 32> tables{};
-    tables[static_cast<int>(ColumnMethod::vlc1_pairs)] = &vlc1_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc1)] = &vlc1_table;
-    tables[static_cast<int>(ColumnMethod::vlc2_pairs)] = &vlc2_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc2)] = &vlc2_table;
-    tables[static_cast<int>(ColumnMethod::vlc3_pairs)] = &vlc3_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc3)] = &vlc3_table;
-    tables[static_cast<int>(ColumnMethod::vlc4_pairs)] = &vlc4_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc4)] = &vlc4_table;
+// The reader's table of each prefix-code method, by method code; all zeros for other codes.
+constexpr std::array<PrefixTable, 32> make_prefix_tables() {
+    std::array<PrefixTable, 32> tables{};
+    for (int code = 0; code < 32; ++code) {
+        if (const PrefixCode* prefix = prefix_code_of(static_cast<ColumnMethod>(code))) {
+            tables[static_cast<std::size_t>(code)] = make_prefix_table(*prefix);
+        }
+    }
     return tables;
 }
-constexpr std::array<const PrefixTable*, 32> prefix_tables = make_prefix_tables();
+constexpr std::array<PrefixTable, 32> prefix_tables = make_prefix_tables();
 
 // Bits of a digit of a group method in its decoding table.
 constexpr int digit_bits(const GroupCode& code) {
@@ -245,7 +233,7 @@ bool AcmBlockUnpacker::decode_linear(std::int32_t* out, std::ptrdiff_t stride, s
 // One codeword per row, found in the next 5 bits; in the pair methods a lone 0 bit sets two
 // rows (one on the last row).
 bool AcmBlockUnpacker::decode_prefix(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code) {
-    const PrefixTable& table = *prefix_tables[static_cast<std::size_t>(code)];
+    const PrefixTable& table = prefix_tables[static_cast<std::size_t>(code)];
     const std::int32_t last = rows - 1;
     std::uint64_t bits = reader.pending_bits();
     int count = reader.pending_count();

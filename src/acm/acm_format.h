@@ -81,4 +81,18 @@ constexpr GroupCode packed3_5bit_group = {ColumnMethod::packed3_5bit, 3, 1, 5};
 constexpr GroupCode packed3_7bit_group = {ColumnMethod::packed3_7bit, 3, 2, 7};
 constexpr GroupCode packed2_7bit_group = {ColumnMethod::packed2_7bit, 2, 5, 7};
 
+// The group code of method, or null for a method of another kind.
+constexpr const GroupCode* group_code_of(ColumnMethod method) {
+    switch (method) {
+        case ColumnMethod::packed3_5bit:
+            return &packed3_5bit_group;
+        case ColumnMethod::packed3_7bit:
+            return &packed3_7bit_group;
+        case ColumnMethod::packed2_7bit:
+            return &packed2_7bit_group;
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace vellox

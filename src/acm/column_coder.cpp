@@ -22,11 +22,12 @@ public:
 // from 1) is written as the one-bit zero_pair when the next row (the extra zero row after
 // the last) also holds 0, and as its codeword otherwise; a zero at an even place is the pair's
 // second half and writes nothing. Chosen without branches, as the rows come.
+template <bool pairs>
 void put_prefix_coded(BitWriter& out, const PrefixCode& code, const Column column) {
     ColumnBits bits(out);
     bits.put_method(code.method);
     const Codeword* words = code.words + code.largest;  // indexed by k
-    if (code.has_pairs) {
+    if (pairs) {
         std::uint32_t run = 0;  // place of this row in its run of zeros, 0 for a non-zero row
         for (std::int32_t i = 0; i < column.rows; ++i) {
             const std::int32_t k = column.at(i);
@@ -81,67 +82,25 @@ void put_grouped(BitWriter& out, const GroupCode& code, const Column column) {
 
 }  // namespace
 
-ColumnCounts count_column(const Column& column, std::int32_t a, std::int32_t b) {
-    ColumnCounts counts;
-    counts.max_magnitude = a;
-    counts.max_positive = b;
-    if (a < 1 || a > 4) return counts;
-    std::int32_t run = 0;  // zeros so far in the current run
-    std::int32_t single_zeros = 0;
-    for (std::int32_t i = 0; i < column.rows; ++i) {
-        const std::int32_t k = column.at(i);
-        const std::int32_t zero = k == 0 ? 1 : 0;
-        count_zero_run(zero, run, counts.pairs, single_zeros);
-        counts.zeros += zero;
-        counts.ones += (static_cast<std::uint32_t>(k + 1) <= 2 ? 1 : 0) - zero;
-    }
-    counts.pairs += run & 1;
-    counts.single_zeros = single_zeros;
-    return counts;
-}
-
 void put_column(BitWriter& out, ColumnMethod method, const Column& column) {
-    switch (method) {
-        case ColumnMethod::zero:
-            out.put_bits(static_cast<std::uint32_t>(method), method_width);
-            break;
-        case ColumnMethod::vlc1_pairs:
-            put_prefix_coded(out, vlc1_pairs_code, column);
-            break;
-        case ColumnMethod::vlc1:
-            put_prefix_coded(out, vlc1_code, column);
-            break;
-        case ColumnMethod::vlc2_pairs:
-            put_prefix_coded(out, vlc2_pairs_code, column);
-            break;
-        case ColumnMethod::vlc2:
-            put_prefix_coded(out, vlc2_code, column);
-            break;
-        case ColumnMethod::vlc3_pairs:
-            put_prefix_coded(out, vlc3_pairs_code, column);
-            break;
-        case ColumnMethod::vlc3:
-            put_prefix_coded(out, vlc3_code, column);
-            break;
-        case ColumnMethod::vlc4_pairs:
-            put_prefix_coded(out, vlc4_pairs_code, column);
-            break;
-        case ColumnMethod::vlc4:
-            put_prefix_coded(out, vlc4_code, column);
-            break;
-        case ColumnMethod::packed3_5bit:
-            put_grouped<3>(out, packed3_5bit_group, column);
-            break;
-        case ColumnMethod::packed3_7bit:
-            put_grouped<3>(out, packed3_7bit_group, column);
-            break;
-        case ColumnMethod::packed2_7bit:
-            put_grouped<2>(out, packed2_7bit_group, column);
-            break;
-        default:  // linear, the code is the width
-            assert(method >= ColumnMethod::linear_first && method <= ColumnMethod::linear_last);
-            put_linear(out, static_cast<int>(method), column);
-            break;
+    // Linear columns first: loud material codes most of its columns so.
+    if (method >= ColumnMethod::linear_first && method <= ColumnMethod::linear_last) {
+        put_linear(out, static_cast<int>(method), column);  // the code is the width
+    } else if (const PrefixCode* code = prefix_code_of(method)) {
+        if (code->has_pairs) {
+            put_prefix_coded<true>(out, *code, column);
+        } else {
+            put_prefix_coded<false>(out, *code, column);
+        }
+    } else if (const GroupCode* group = group_code_of(method)) {
+        if (group->values == 3) {
+            put_grouped<3>(out, *group, column);
+        } else {
+            put_grouped<2>(out, *group, column);
+        }
+    } else {
+        assert(method == ColumnMethod::zero);
+        out.put_bits(static_cast<std::uint32_t>(method), method_width);
     }
 }
 

@@ -25,7 +25,25 @@ struct Column {
 // The counts of column for the standard choice of method, its largest magnitude a and largest
 // positive value b given: the zeros, ones and zero_pairs are counted for a = 1 .. 4 only,
 // where the choice looks at them.
-[[nodiscard]] ColumnCounts count_column(const Column& column, std::int32_t a, std::int32_t b);
+[[nodiscard]] inline ColumnCounts count_column(const Column& column, std::int32_t a,
+                                               std::int32_t b) {
+    ColumnCounts counts;
+    counts.max_magnitude = a;
+    counts.max_positive = b;
+    if (a < 1 || a > 4) return counts;
+    std::int32_t run = 0;  // zeros so far in the current run
+    std::int32_t single_zeros = 0;
+    for (std::int32_t i = 0; i < column.rows; ++i) {
+        const std::int32_t k = column.at(i);
+        const std::int32_t zero = k == 0 ? 1 : 0;
+        count_zero_run(zero, run, counts.pairs, single_zeros);
+        counts.zeros += zero;
+        counts.ones += (static_cast<std::uint32_t>(k + 1) <= 2 ? 1 : 0) - zero;
+    }
+    counts.pairs += run & 1;
+    counts.single_zeros = single_zeros;
+    return counts;
+}
 
 // Writes the method code, then the column's integers as method writes them; method holds them.
 void put_column(BitWriter& out, ColumnMethod method, const Column& column);

@@ -48,67 +48,14 @@ constexpr std::int64_t group_bits(const GroupCode& code, std::int32_t rows) {
 }
 
 // The data bits of method, a method with a decoder.
-std::int64_t data_bits(ColumnMethod method, const ColumnCounts& c, std::int32_t rows) {
-    switch (method) {
-        case ColumnMethod::zero:
-            return 0;
-        case ColumnMethod::vlc1_pairs:
-            return prefix_bits(vlc1_pairs_code, c, rows);
-        case ColumnMethod::vlc1:
-            return prefix_bits(vlc1_code, c, rows);
-        case ColumnMethod::vlc2_pairs:
-            return prefix_bits(vlc2_pairs_code, c, rows);
-        case ColumnMethod::vlc2:
-            return prefix_bits(vlc2_code, c, rows);
-        case ColumnMethod::vlc3_pairs:
-            return prefix_bits(vlc3_pairs_code, c, rows);
-        case ColumnMethod::vlc3:
-            return prefix_bits(vlc3_code, c, rows);
-        case ColumnMethod::vlc4_pairs:
-            return prefix_bits(vlc4_pairs_code, c, rows);
-        case ColumnMethod::vlc4:
-            return prefix_bits(vlc4_code, c, rows);
-        case ColumnMethod::packed3_5bit:
-            return group_bits(packed3_5bit_group, rows);
-        case ColumnMethod::packed3_7bit:
-            return group_bits(packed3_7bit_group, rows);
-        case ColumnMethod::packed2_7bit:
-            return group_bits(packed2_7bit_group, rows);
-        default:  // linear, the code is the width
-            return static_cast<std::int64_t>(method) * rows;
-    }
+constexpr std::int64_t data_bits(ColumnMethod method, const ColumnCounts& c, std::int32_t rows) {
+    if (method == ColumnMethod::zero) return 0;
+    if (const PrefixCode* code = prefix_code_of(method)) return prefix_bits(*code, c, rows);
+    if (const GroupCode* code = group_code_of(method)) return group_bits(*code, rows);
+    return static_cast<std::int64_t>(method) * rows;  // linear, the code is the width
 }
 
 }  // namespace
-
-ColumnMethod standard_column_method(const ColumnCounts& c, std::int32_t rows) {
-    const std::int64_t r = rows;
-    const std::int64_t zeros = c.zeros;
-    const bool pairs_pay = 3 * std::int64_t{c.pairs} > r;
-    switch (c.max_magnitude) {
-        case 0:
-            return ColumnMethod::zero;
-        case 1:
-            if (pairs_pay) return ColumnMethod::vlc1_pairs;
-            return 3 * zeros > r ? ColumnMethod::vlc1 : ColumnMethod::packed3_5bit;
-        case 2:
-            if (pairs_pay) return ColumnMethod::vlc2_pairs;
-            return 3 * zeros > r ? ColumnMethod::vlc2 : ColumnMethod::packed3_7bit;
-        case 3:
-            if (pairs_pay) return ColumnMethod::vlc3_pairs;
-            return 3 * zeros + c.ones > r ? ColumnMethod::vlc3 : static_cast<ColumnMethod>(3);
-        case 4:
-            if (pairs_pay) return ColumnMethod::vlc4_pairs;
-            if (c.max_positive <= 3) {
-                return 3 * zeros > r ? ColumnMethod::vlc4 : static_cast<ColumnMethod>(3);
-            }
-            return 6 * zeros > r ? ColumnMethod::vlc4 : ColumnMethod::packed2_7bit;
-        case 5:
-            return ColumnMethod::packed2_7bit;
-        default:
-            return static_cast<ColumnMethod>(linear_width(c.max_magnitude, c.max_positive));
-    }
-}
 
 std::int64_t column_bits(ColumnMethod method, const ColumnCounts& c, std::int32_t rows) {
     return method_width + data_bits(method, c, rows);

@@ -32,17 +32,49 @@ inline void count_zero_run(std::int32_t zero, Count& run, Count& pairs, Count& s
     pairs += zero & ~run & 1;
 }
 
-// Width of the narrowest linear column that holds coded integers reaching the magnitude a and
-// the positive value b: the least w >= 3 with -(1 << (w-1)) .. (1 << (w-1)) - 1 holding them.
+// Width of the narrowest linear column that holds coded integers reaching the magnitude a
+// (at least 4) and the positive value b (b <= a): the least w with -(1 << (w-1)) ..
+// (1 << (w-1)) - 1 holding them, 3 .. 17.
+[[nodiscard]] inline int wide_linear_width(std::int32_t a, std::int32_t b) {
+    return ceil_log2(static_cast<std::uint32_t>(a > b ? a : b + 1)) + 1;
+}
+
+// The same for any a, where no linear column is narrower than 3 bits.
 [[nodiscard]] inline int linear_width(std::int32_t a, std::int32_t b) {
-    const int width = ceil_log2(static_cast<std::uint32_t>(a > b ? a : b + 1)) + 1;
-    return width > 3 ? width : 3;
+    return a >= 4 ? wide_linear_width(a, b) : 3;
 }
 
 // The method the column coder writes a column with these counts in: by the largest magnitude,
 // then by thresholds on the zeros, ones and zero_pairs where a prefix code becomes shorter
 // than the dense method. This decision is part of the format's standard stream.
-[[nodiscard]] ColumnMethod standard_column_method(const ColumnCounts& counts, std::int32_t rows);
+[[nodiscard]] inline ColumnMethod standard_column_method(const ColumnCounts& c, std::int32_t rows) {
+    const std::int64_t r = rows;
+    const std::int64_t zeros = c.zeros;
+    const bool pairs_pay = 3 * std::int64_t{c.pairs} > r;
+    switch (c.max_magnitude) {
+        case 0:
+            return ColumnMethod::zero;
+        case 1:
+            if (pairs_pay) return ColumnMethod::vlc1_pairs;
+            return 3 * zeros > r ? ColumnMethod::vlc1 : ColumnMethod::packed3_5bit;
+        case 2:
+            if (pairs_pay) return ColumnMethod::vlc2_pairs;
+            return 3 * zeros > r ? ColumnMethod::vlc2 : ColumnMethod::packed3_7bit;
+        case 3:
+            if (pairs_pay) return ColumnMethod::vlc3_pairs;
+            return 3 * zeros + c.ones > r ? ColumnMethod::vlc3 : static_cast<ColumnMethod>(3);
+        case 4:
+            if (pairs_pay) return ColumnMethod::vlc4_pairs;
+            if (c.max_positive <= 3) {
+                return 3 * zeros > r ? ColumnMethod::vlc4 : static_cast<ColumnMethod>(3);
+            }
+            return 6 * zeros > r ? ColumnMethod::vlc4 : ColumnMethod::packed2_7bit;
+        case 5:
+            return ColumnMethod::packed2_7bit;
+        default:
+            return static_cast<ColumnMethod>(linear_width(c.max_magnitude, c.max_positive));
+    }
+}
 
 // Bits method writes for a column of rows coded integers with these counts, its method code
 // included. method must hold the column's integers.

@@ -31,7 +31,7 @@ constexpr double small_column_bits[6] = {0.0, 5.0 / 3.0, 7.0 / 3.0, 3.0, 3.0, 3.
 
 double bits_per_value(std::int32_t a, std::int32_t b) {
     if (a < 6) return (a == 4 && b > 3) ? 3.5 : small_column_bits[a];
-    return static_cast<double>(linear_width(a, b));
+    return static_cast<double>(wide_linear_width(a, b));
 }
 
 bool fits(const ColumnMaxima* columns, std::int32_t count, std::int32_t rows,
