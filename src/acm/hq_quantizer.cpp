@@ -1,6 +1,6 @@
-// The high-quality quantizer: rounding to the nearest level, exact bit counts by the column
-// coder's own choice of method, and a rate control that gives the blocks of a bounded
-// look-ahead about one common step.
+// The high-quality quantizer's rate control: the look-ahead of held blocks, and the choice of
+// each block's step so that the blocks of the look-ahead get about one common step (the passes
+// over a block that measure its bits at a step are HqTally's).
 //
 // Why one common step: the squared error summed over the stream is lowest when every block
 // has about the same step, not the same share of bits, since a loud block gains more from a
