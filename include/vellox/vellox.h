@@ -58,7 +58,7 @@ typedef enum vellox_status {
     VELLOX_ERROR_TOO_FEW_SAMPLES = 13,  /* finished before the announced count was fed */
     VELLOX_ERROR_NOT_ACM = 14,          /* not an ACM stream: shorter than its 14-byte header, a
                                            wrong magic number, or blocks of 0 rows */
-    VELLOX_ERROR_STATE = 15,            /* called after a failure, or after finish */
+    VELLOX_ERROR_STATE = 15,            /* called after a failure, after finish, or too early */
     VELLOX_ERROR_FORMAT = 16            /* channels outside 1 .. 65535, or sample_rate outside
                                            1 .. 65535 (the header's fields are 16 bits wide) */
 } vellox_status;
@@ -180,6 +180,16 @@ VELLOX_API VELLOX_NODISCARD vellox_status vellox_decoder_read(vellox_decoder* de
  * blocks with an invalid column method, and blocks missing because the stream ends before
  * them. 0 for an intact stream. */
 VELLOX_API uint64_t vellox_decoder_samples_not_decoded(const vellox_decoder* decoder);
+
+/* Once every sample was read: *bytes receives how many bytes of the stream follow the end of its
+ * last block. The encoder never writes any (it leaves the zero bytes at the end out, so that a
+ * stream may also end before its last block does): they tell of damage that the decoded
+ * samples may not show. Reads the rest of the stream to find its end, after damage the blocks
+ * whose samples the damage pushed past the sample count first; nothing more is decoded
+ * afterwards. VELLOX_ERROR_STATE (*bytes 0) before the last sample was read; VELLOX_ERROR_READ
+ * when a read failed, the bytes then counted up to it. */
+VELLOX_API VELLOX_NODISCARD vellox_status vellox_decoder_trailing_bytes(vellox_decoder* decoder,
+                                                                        uint64_t* bytes);
 
 /* Frees the decoder (NULL is allowed). */
 VELLOX_API void vellox_decoder_destroy(vellox_decoder* decoder);

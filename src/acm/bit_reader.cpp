@@ -32,6 +32,13 @@ bool BitReader::load_input() {
     return got > 0;
 }
 
+std::int64_t BitReader::read_to_end() {
+    while (load_input()) {
+    }
+    input_next = input_end;
+    return bytes_loaded;
+}
+
 std::uint64_t BitReader::next_byte() {
     if (input_next == input_end && !load_input()) {
         ++zero_bytes_taken;

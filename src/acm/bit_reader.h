@@ -69,6 +69,10 @@ public:
     // Bytes of the stream read so far (none of the zero bytes past its end).
     std::int64_t bytes_read() const { return bytes_loaded; }
 
+    // Reads the rest of the stream, dropping it, and returns the stream's length in bytes. Only
+    // for the end: every bit reads as 0 afterwards.
+    std::int64_t read_to_end();
+
     // VELLOX_ERROR_READ after the source failed a read (the failure is sticky), VELLOX_OK
     // before.
     vellox_status status() const { return read_failed ? VELLOX_ERROR_READ : VELLOX_OK; }

@@ -63,7 +63,7 @@ constexpr const char* status_texts[] = {
     "more samples fed than announced",
     "finished before all announced samples were fed",
     "not an ACM stream",
-    "called after a failure or after finish",
+    "called after a failure, after finish, or too early",
     "channels and sample_rate must be between 1 and 65535",
 };
 static_assert(sizeof status_texts / sizeof status_texts[0] == VELLOX_ERROR_FORMAT + 1,
@@ -319,6 +319,16 @@ vellox_status vellox_decoder_read(vellox_decoder* decoder, int16_t* samples, siz
 uint64_t vellox_decoder_samples_not_decoded(const vellox_decoder* decoder) {
     return decoder != nullptr ? static_cast<std::uint64_t>(decoder->decoder.samples_not_decoded())
                               : 0;
+}
+
+vellox_status vellox_decoder_trailing_bytes(vellox_decoder* decoder, uint64_t* bytes) {
+    if (bytes != nullptr) *bytes = 0;
+    if (decoder == nullptr || bytes == nullptr) return VELLOX_ERROR_ARGUMENT;
+    if (decoder->delivered < decoder->decoder.header().sample_count) return VELLOX_ERROR_STATE;
+    std::int64_t trailing = 0;
+    const vellox_status status = decoder->decoder.trailing_bytes(&trailing);
+    *bytes = static_cast<std::uint64_t>(trailing);
+    return status;
 }
 
 void vellox_decoder_destroy(vellox_decoder* decoder) { delete decoder; }

@@ -15,12 +15,11 @@
 #include "frontend/errors.h"
 #include "frontend/file_byte_sink.h"
 #include "frontend/filter_file.h"
-#include "frontend/filter_report.h"
+#include "frontend/input_source.h"
 #include "frontend/input_spool.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/settings.h"
-#include "sources/sound_source.h"
 #include "vellox/vellox.h"
 
 namespace vellox {
@@ -58,7 +57,7 @@ bool set_up_conversion(ConversionContext& context) {
         return false;
     }
     context.source =
-        open_sound_source(settings.snd_file_name, settings.snd_type, context.input.descriptor());
+        open_input_source(settings.snd_file_name, settings.snd_type, context.input.descriptor());
     if (context.source == nullptr) {
         std::fputs(message_text(Message::cannot_open_input), stderr);
         return false;
@@ -115,7 +114,6 @@ bool set_up_conversion(ConversionContext& context) {
         print_message(Message::cannot_allocate_memory);
         return false;
     }
-    print_filters(report_stream, context.encoder->filter_bank());
     context.chunk = allocate_array<std::int16_t>(chunk_size);
     if (context.chunk == nullptr) {
         print_message(Message::cannot_allocate_memory);

@@ -41,9 +41,10 @@ constexpr const char* texts[] = {
     "Warning: the header says %u channels at %u Hz; writing 2 channels at 22050 Hz\n",
     "'channels' parameter (-c) should be between 1 and 65535.\n",
     "'rate' parameter (-r) should be between 1 and 65535.\n",
+    "Warning: %ld bytes follow the end of the stream\n",
 };
 static_assert(sizeof texts / sizeof texts[0] ==
-                  static_cast<std::size_t>(Message::header_rate_range) + 1,
+                  static_cast<std::size_t>(Message::trailing_bytes) + 1,
               "one text for every message");
 
 }  // namespace

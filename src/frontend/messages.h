@@ -36,6 +36,7 @@ enum class Message {
     header_layout_replaced,  // velloxdec; format: the header's channels and rate
     header_channels_range,   // vellox "-c"
     header_rate_range,       // vellox "-r"
+    trailing_bytes,          // velloxdec; format: bytes that follow the last block
 };
 
 // The text of message: a plain line, or a printf format where the comment above says so.

@@ -4,7 +4,7 @@
 #include <cstdint>  // std::int32_t
 #include <cstdio>   // std::FILE, stdout
 
-#include "sources/sound_source.h"  // SoundType
+#include "sources/source_detection.h"  // SoundType
 
 namespace vellox {
 

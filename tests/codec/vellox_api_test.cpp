@@ -149,7 +149,7 @@ Samples decode(const Bytes& file, std::size_t count, std::uint64_t* not_decoded 
 Samples program_input(const cli::ScratchFolder& folder, const Bytes& file) {
     cli::write_file(folder / "in.acm", std::string(file.begin(), file.end()));
     AcmSource source((folder / "in.acm").c_str());
-    EXPECT_TRUE(source.open(false));
+    EXPECT_TRUE(source.open().ok());
     Samples samples(static_cast<std::size_t>(source.total_samples));
     Samples chunk(65536);
     for (std::size_t at = 0; at < samples.size(); at += chunk.size()) {
@@ -230,12 +230,37 @@ TEST(VelloxApi, DecoderReadsThroughACallback) {
     EXPECT_EQ(got_samples, decode(file, 65536));
     vellox_decoder_destroy(decoder);
 
+    // Bytes behind the last block are found by reading on to the end, once every sample was
+    // read; the file as written has none.
+    const Bytes longer = [&file] {
+        Bytes bytes = file;
+        bytes.insert(bytes.end(), {0, 1, 0});
+        return bytes;
+    }();
+    for (const Bytes* bytes : {&file, &longer}) {
+        Reader whole{bytes, 0, false};
+        ASSERT_EQ(vellox_decoder_open_callback(read, &whole, &decoder), VELLOX_OK);
+        std::uint64_t trailing = 99;
+        EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 29999, &got), VELLOX_OK);
+        EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, &trailing), VELLOX_ERROR_STATE);
+        EXPECT_EQ(trailing, 0U);
+        EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 1, &got), VELLOX_OK);
+        EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, &trailing), VELLOX_OK);
+        EXPECT_EQ(trailing, bytes->size() - file.size());
+        EXPECT_EQ(whole.at, bytes->size());
+        EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, nullptr), VELLOX_ERROR_ARGUMENT);
+        vellox_decoder_destroy(decoder);
+    }
+
     Reader failing{&file, 0, true};
     ASSERT_EQ(vellox_decoder_open_callback(read, &failing, &decoder), VELLOX_OK);
     EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 30000, &got), VELLOX_ERROR_READ);
     EXPECT_EQ(got, 30000U);
     EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 10, &got), VELLOX_ERROR_READ);
+    std::uint64_t trailing = 0;
+    EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, &trailing), VELLOX_ERROR_READ);
     vellox_decoder_destroy(decoder);
+    EXPECT_EQ(vellox_decoder_trailing_bytes(nullptr, &trailing), VELLOX_ERROR_ARGUMENT);
 }
 
 TEST(VelloxApi, EveryMisuseGetsItsStatus) {

@@ -15,7 +15,7 @@ inline std::uint32_t test_seed(std::uint32_t own) {
     const char* text = std::getenv("VELLOX_TEST_SEED");
     if (text == nullptr || *text == '\0') return own;
     char* end = nullptr;
-    const unsigned long seed = std::strtoul(text, &end, 10);
+    const unsigned long seed = std::strtoul(text, &end, 0);
     if (*end != '\0' || seed > UINT32_MAX) {
         ADD_FAILURE() << "VELLOX_TEST_SEED is not a 32-bit number: " << text;
         return own;
