@@ -99,7 +99,7 @@ const AcmBlockUnpacker::ColumnDecoder AcmBlockUnpacker::column_decoders[32] = {
 
 AcmBlockUnpacker::AcmBlockUnpacker(ByteSource& input_source, std::int32_t level_count,
                                    std::int32_t row_count)
-    : rows(row_count), columns(std::int32_t{1} << level_count), reader(input_source) {}
+    : reader(input_source), rows(row_count), columns(std::int32_t{1} << level_count) {}
 
 AcmBlockUnpacker::~AcmBlockUnpacker() = default;
 

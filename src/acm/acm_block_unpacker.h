@@ -77,10 +77,11 @@ private:
                       const std::uint16_t* digits);
     void copy_tile(std::int32_t first, std::int32_t count);
 
+    // The stream, bits running on from block to block; past its end every bit is 0. First, so
+    // that the decoders find it at the unpacker's own address.
+    BitReader reader;
     std::int32_t rows;     // rows per block
     std::int32_t columns;  // 1 << levels
-    // The stream, bits running on from block to block; past its end every bit is 0.
-    BitReader reader;
     bool present = false;  // see block_present
 
     // The amplitude table. Entry k (-32768 .. 32767) is k * step in 16-bit two's complement,
