@@ -34,7 +34,7 @@ inline void count_zero_run(std::int32_t zero, Count& run, Count& pairs, Count& s
 
 // Width of the narrowest linear column that holds coded integers reaching the magnitude a
 // (at least 4) and the positive value b (b <= a): the least w with -(1 << (w-1)) ..
-// (1 << (w-1)) - 1 holding them, 3 .. 17.
+// (1 << (w-1)) - 1 holding them, 3 .. 16.
 [[nodiscard]] inline int wide_linear_width(std::int32_t a, std::int32_t b) {
     return ceil_log2(static_cast<std::uint32_t>(a > b ? a : b + 1)) + 1;
 }

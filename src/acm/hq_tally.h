@@ -48,13 +48,13 @@ public:
     // The counts of column j in the last tally.
     ColumnCounts counts(std::int32_t j) const {
         ColumnCounts c;
-        c.max_magnitude = column_magnitude[j];
-        c.max_positive = column_positive[j];
-        c.zeros = column_zeros[j];
-        c.ones = column_ones[j];
+        c.max_magnitude = column_magnitude.get()[j];
+        c.max_positive = column_positive.get()[j];
+        c.zeros = column_zeros.get()[j];
+        c.ones = column_ones.get()[j];
         // A run of odd length at the end pairs with the zero row past the column.
-        c.pairs = column_pairs[j] + (column_run[j] & 1);
-        c.single_zeros = column_singles[j];
+        c.pairs = column_pairs.get()[j] + (column_run.get()[j] & 1);
+        c.single_zeros = column_singles.get()[j];
         return c;
     }
 

@@ -81,13 +81,14 @@ public:
     // (delay() of them; finish feeds zeros for those not given). VELLOX_OK;
     // VELLOX_ERROR_TOO_MANY_SAMPLES, feeding nothing, for more than sample_count + delay()
     // in all or a negative count; VELLOX_ERROR_WRITE when a write failed;
-    // VELLOX_ERROR_STATE after a failure or after finish.
+    // VELLOX_ERROR_STATE before a successful init, after a failure or after finish.
     [[nodiscard]] vellox_status feed(const std::int16_t* values, std::int64_t count);
 
     // Feeds zeros up to sample_count + delay() values, packs the last block, padded with
     // zeros, and ends the bit stream. VELLOX_OK; VELLOX_ERROR_TOO_FEW_SAMPLES, changing
     // nothing, when fewer than sample_count values were fed; VELLOX_ERROR_WRITE when a write
-    // failed; VELLOX_ERROR_STATE after a failure or a finish that succeeded.
+    // failed; VELLOX_ERROR_STATE before a successful init, after a failure or after a finish
+    // that succeeded.
     [[nodiscard]] vellox_status finish();
 
     // Bytes handed to the sink, header included (see BitWriter::bytes_written).
