@@ -3,11 +3,12 @@
 # vellox_make_wav, half 44.1 kHz stereo cut from a music-like sox signal) converted by
 # `vellox --batch -j 2` (and -j 1, for its own cost), by a shell loop of one `vellox in out` per
 # file, and by `xargs -P 2` over the two-name form (once with `-n 1` and a shell per file that
-# names the output, once with `-n 2` over the pairs of names, no shell). The ways run alternately; the script prints
-# the median wall time of each and the speed-ups of the batch. Then the peak resident memory:
-# one conversion of the longest file (GNU time), and the batch sampled every 10 ms with its
-# running jobs added up (the parent and the jobs alive at that moment). velloxdec --batch -j 2
-# on the ACM files against its own shell loop comes last.
+# names the output, once with `-n 2` over the pairs of names, no shell). The ways run in
+# rounds; the script prints the median wall and processor time of each and the median of the
+# rounds' speed ratios. Then the peak resident memory: one conversion of the longest file (GNU
+# time), and the batch sampled every 10 ms with its running jobs added up (the parent and the
+# jobs alive at that moment). velloxdec --batch -j 2 on the ACM files against its own shell loop
+# comes last.
 # Needs sox (apt-get install -y sox; tools/install-deps --bench).
 # Usage: bench/batch_speed.sh [build-dir] [runs] [files]
 set -euo pipefail
@@ -61,22 +62,30 @@ xargs_n1() {
 }
 xargs_n2() { for f in in/*.wav; do printf '%s\n%s\n' "$f" "${f%.wav}.acm"; done | xargs -P 2 -n 2 "$vellox"; }
 
-declare -A walls cpus
+# Each round runs every way once; the speed-ups are the medians of the rounds' own ratios, which
+# other work on the machine sways less than the ratio of the medians.
+declare -A walls cpus ratios
 ways=(batch batch_j1 loop xargs_n1 xargs_n2)
 for ((r = 0; r < runs; r++)); do
+    declare -A round=()
     for way in "${ways[@]}"; do
         rm -f in/*.acm
         read -r wall cpu <<<"$(times_of "$way")"
         walls[$way]+="$wall "
         cpus[$way]+="$cpu "
+        round[$way]=$wall
+    done
+    for way in "${ways[@]}"; do
+        ratios[$way]+="$(echo "${round[$way]} / ${round[batch]}" | bc -l) "
     done
 done
-declare -A wall cpu
+declare -A wall cpu ratio
 for way in "${ways[@]}"; do
     wall[$way]=$(printf '%s\n' ${walls[$way]} | median)
     cpu[$way]=$(printf '%s\n' ${cpus[$way]} | median)
+    ratio[$way]=$(printf '%s\n' ${ratios[$way]} | median)
 done
-echo "medians of $runs alternate runs: wall time, processor time (user + system, all processes)"
+echo "medians of $runs rounds: wall time, processor time (user + system, all processes)"
 printf '%-34s %7.3f s %7.3f s  %6.1f M samples/s\n' "vellox --batch -j 2" "${wall[batch]}" \
     "${cpu[batch]}" "$(echo "$samples / ${wall[batch]} / 1000000" | bc -l)"
 for way in batch_j1 loop xargs_n1 xargs_n2; do
@@ -86,8 +95,8 @@ for way in batch_j1 loop xargs_n1 xargs_n2; do
         xargs_n1) label="xargs -P 2 -n 1 (sh -c per file)" ;;
         xargs_n2) label="xargs -P 2 -n 2 (pairs of names)" ;;
     esac
-    printf '%-34s %7.3f s %7.3f s  batch %.2fx faster\n' "$label" "${wall[$way]}" "${cpu[$way]}" \
-        "$(echo "${wall[$way]} / ${wall[batch]}" | bc -l)"
+    printf '%-34s %7.3f s %7.3f s  batch -j 2 %.2fx as fast\n' "$label" "${wall[$way]}" \
+        "${cpu[$way]}" "${ratio[$way]}"
 done
 
 # Memory: one conversion of a longest file, then the batch's parent and jobs added up.
