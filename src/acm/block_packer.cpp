@@ -52,6 +52,25 @@ std::uint32_t gcd(std::uint32_t g, std::uint32_t a) {
     return g;
 }
 
+// The greatest common divisor of the magnitudes of count values, 1 when all are 0. Once it is
+// 1 no value can change it, and runs of zeros (gcd(g, 0) = g) are passed over a chunk at a
+// time.
+std::int32_t exact_step(const std::int16_t* values, std::int64_t count) {
+    constexpr std::int64_t chunk = 16;
+    std::uint32_t divisor = 0;
+    for (std::int64_t start = 0; start < count && divisor != 1; start += chunk) {
+        const std::int64_t end = std::min<std::int64_t>(start + chunk, count);
+        int any = 0;
+        for (std::int64_t e = start; e < end; ++e) any |= values[e];
+        if (any == 0) continue;
+        for (std::int64_t e = start; e < end; ++e) {
+            const std::int32_t v = values[e];
+            divisor = gcd(divisor, static_cast<std::uint32_t>(v < 0 ? -v : v));
+        }
+    }
+    return divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
+}
+
 // Estimated bits per value of a column whose coded integers reach the magnitude a and the
 // positive value b (b <= a): the cost of the dense method the column coder would fall back
 // to. For a = 0 .. 5; a = 4 costs 3.5 instead when b is 4.
@@ -359,6 +378,29 @@ void BlockPacker::pack_block(const std::int16_t* values) {
     }
 }
 
+std::int64_t BlockPacker::standard_bits(const std::int16_t* values, bool last) {
+    assert(hq);
+    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    const std::int32_t step = choose_step();
+    const std::int64_t bits = hq->standard_bits(block.get(), step);
+    if (!last) return bits;
+    // The method codes of the zero columns that end the stream are zero bits, which the file
+    // leaves out; the block of zeros, head and method codes, is the least a block costs.
+    std::int32_t zero_columns = 0;
+    while (zero_columns < columns && max_magnitude[columns - 1 - zero_columns] < step)
+        ++zero_columns;
+    const std::int64_t least = range_bits_width + step_width + std::int64_t{method_width} * columns;
+    return std::max(least, bits - std::int64_t{method_width} * zero_columns);
+}
+
+void BlockPacker::pack_block(const std::int16_t* values, std::int64_t standard_bits) {
+    assert(hq);
+    if (writer->write_failed()) return;
+    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    hq->push_with_target(block.get(), standard_bits, exact_step(block.get(), block_size));
+    while (hq->ready()) put_hq_block();
+}
+
 // High-quality mode: the next block, its coded integers and column methods as the quantizer
 // chose them.
 void BlockPacker::put_hq_block() {
@@ -418,22 +460,7 @@ std::int32_t BlockPacker::choose_step() {
         magnitude[j] = std::max<std::int32_t>(top[j], -std::int32_t{bottom[j]});
     }
 
-    // The greatest common divisor of all magnitudes. Once it is 1 no value can change it,
-    // and runs of zeros (gcd(g, 0) = g) are passed over a chunk at a time.
-    constexpr std::int64_t chunk = 16;
-    std::uint32_t divisor = 0;
-    const std::int16_t* values = block.get();
-    for (std::int64_t start = 0; start < block_size && divisor != 1; start += chunk) {
-        const std::int64_t end = std::min<std::int64_t>(start + chunk, block_size);
-        int any = 0;
-        for (std::int64_t e = start; e < end; ++e) any |= values[e];
-        if (any == 0) continue;
-        for (std::int64_t e = start; e < end; ++e) {
-            const std::int32_t v = values[e];
-            divisor = gcd(divisor, static_cast<std::uint32_t>(v < 0 ? -v : v));
-        }
-    }
-    const auto first_step = divisor == 0 ? 1 : static_cast<std::int32_t>(divisor);
+    const std::int32_t first_step = exact_step(block.get(), block_size);
     gcd_step = first_step;
 
     // A budget below -1 cannot be met by any step; it is taken as no limit like -1.

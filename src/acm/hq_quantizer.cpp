@@ -296,26 +296,64 @@ std::int64_t HqQuantizer::tally(const std::int16_t* values, const Quantize& quan
 
 void HqQuantizer::push(const std::int16_t* values, std::int32_t standard_step,
                        std::int32_t gcd_step) {
-    assert(held_estimate && count < capacity && !input_ended);
-    assert(standard_step >= 1 && standard_step <= 32769 && gcd_step >= 1 && gcd_step <= 32768);
-    const std::int32_t slot = (first + count) % capacity;
-    const std::int16_t* source = values;
-    if (direct) {
-        borrowed = values;
-    } else {
-        std::int16_t* copy = held_values.get() + slot * block_size;
-        std::memcpy(copy, values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
-        source = copy;
-    }
+    assert(standard_step >= 1 && standard_step <= 32769);
+    const std::int16_t* source = hold(values);
     // What the standard mode writes (truncating division), and the maxima of the values.
-    held_target.get()[slot] =
+    const std::int64_t target =
         standard_step == 1
             ? tally<Unchanged, false, true>(source, Unchanged{}, nullptr)
             : tally<Divide, false, true>(source, Divide(standard_step, false), nullptr);
+    finish_push(target, gcd_step);
+}
+
+std::int64_t HqQuantizer::standard_bits(const std::int16_t* values, std::int32_t standard_step) {
+    assert(standard_step >= 1 && standard_step <= 32769);
+    return standard_step == 1
+               ? tally<Unchanged, false, true>(values, Unchanged{}, nullptr)
+               : tally<Divide, false, true>(values, Divide(standard_step, false), nullptr);
+}
+
+void HqQuantizer::push_with_target(const std::int16_t* values, std::int64_t target,
+                                   std::int32_t gcd_step) {
+    assert(target >= least_bits());
+    const std::int16_t* source = hold(values);
+    std::int32_t* __restrict top = column_top.get();
+    std::int32_t* __restrict bottom = column_bottom.get();
+    std::fill(top, top + columns, 0);
+    std::fill(bottom, bottom + columns, 0);
+    for (std::int32_t i = 0; i < rows; ++i) {
+        const std::int16_t* __restrict row = source + std::int64_t{i} * columns;
+        for (std::int32_t j = 0; j < columns; ++j) {
+            top[j] = std::max<std::int32_t>(top[j], row[j]);
+            bottom[j] = std::max<std::int32_t>(bottom[j], -std::int32_t{row[j]});
+        }
+    }
+    finish_push(target, gcd_step);
+}
+
+// The pushed block's place in the look-ahead, its values copied there (or borrowed).
+const std::int16_t* HqQuantizer::hold(const std::int16_t* values) {
+    assert(held_estimate && count < capacity && !input_ended);
+    if (direct) {
+        borrowed = values;
+        return values;
+    }
+    const std::int32_t slot = (first + count) % capacity;
+    std::int16_t* copy = held_values.get() + slot * block_size;
+    std::memcpy(copy, values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    return copy;
+}
+
+// The rest of a push: the block's target, exact step and estimates, from the maxima of its
+// values in column_top and column_bottom.
+void HqQuantizer::finish_push(std::int64_t target, std::int32_t gcd_step) {
+    assert(gcd_step >= 1 && gcd_step <= 32768);
+    const std::int32_t slot = (first + count) % capacity;
+    held_target.get()[slot] = target;
     held_gcd.get()[slot] = gcd_step;
     std::int64_t* estimate = held_estimate.get() + std::int64_t{slot} * grid_size;
     estimate_block(estimate, gcd_step);
-    window_target += held_target.get()[slot];
+    window_target += target;
     for (int g = 0; g < grid_size; ++g) window_estimate[g] += estimate[g];
     ++count;
 }

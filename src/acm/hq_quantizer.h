@@ -66,6 +66,14 @@ public:
     // which then writes the coded integers into it.
     void push(const std::int16_t* values, std::int32_t standard_step, std::int32_t gcd_step);
 
+    // As push, but the standard mode's bits for the block are given: those it writes for the
+    // coefficients it computes itself for the same stretch of input (see standard_bits).
+    void push_with_target(const std::int16_t* values, std::int64_t target, std::int32_t gcd_step);
+
+    // The bits the standard mode writes for a block of values at its step standard_step, the
+    // head included. Between pushes only.
+    std::int64_t standard_bits(const std::int16_t* values, std::int32_t standard_step);
+
     // No block follows: every held block may be popped.
     void end_input();
 
@@ -98,6 +106,8 @@ private:
     std::int32_t fit_step(const std::int16_t* values, std::int32_t start, std::int32_t gcd,
                           std::int64_t allowed);
     HqColumnCounts counts_of(std::int32_t column) const;  // of the last tally
+    const std::int16_t* hold(const std::int16_t* values);
+    void finish_push(std::int64_t target, std::int32_t gcd_step);
     // The bits of a block of zeros: the head and a method code per column.
     std::int64_t least_bits() const;
 

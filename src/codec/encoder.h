@@ -1,7 +1,8 @@
 #pragma once
-// Encoder: the one encode loop, from 16-bit samples through the analysis filter bank, the
-// clipping to 16 bits and the blocks to the packer, behind the 14-byte header, into a byte
-// sink. The program, the C API, the fuzz harnesses and the benchmarks all encode through it.
+// Encoder: the one encode loop, from 16-bit samples through the analysis (the filter bank, or
+// in the high-quality mode the exact inverse of the synthesis), the clipping to 16 bits and
+// the blocks to the packer, behind the 14-byte header, into a byte sink. The program, the C
+// API, the fuzz harnesses and the benchmarks all encode through it.
 
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
@@ -11,6 +12,7 @@ namespace vellox {
 class AnalysisFilterBank;
 class BlockPacker;
 class ByteSink;
+class CodedAnalysis;
 
 // The bits allowed per block: the input bits of an average block (the last, partial block
 // counted whole) scaled by percents; -1 without a size target (percents -1) or without input.
@@ -25,8 +27,13 @@ struct EncoderSettings {
     const double* taps = nullptr;     // 'C': tap_count magnitudes, outer end first; borrowed
     std::int32_t tap_count = 0;       //      until init returns
     std::int32_t bit_budget = -1;     // bits per block; -1: no limit (see derive_bit_budget)
-    bool high_quality = false;        // rounding, and steps spread over a bounded look-ahead;
-                                      // no change without a bit budget
+    // The coefficients from the exact inverse of the reader's synthesis, rounded; with a bit
+    // budget also rounding to the step, and steps spread over a bounded look-ahead within the
+    // standard mode's size (whose filter bank still runs, for that size).
+    bool high_quality = false;
+    // No header and no packing: only the clip statistics of the coefficients the settings
+    // would code, for a pass that finds how loud the input may be.
+    bool analysis_only = false;
 };
 
 // Coefficients that did not fit 16 bits.
@@ -86,26 +93,53 @@ public:
     const ClipStatistics& clips() const { return clip_statistics; }
     // The values of the blocks the sample count needs that were not packed: 0 after finish.
     std::int64_t left_to_pack() const { return to_pack; }
-    // The bank, for its taps; after a successful init.
-    const AnalysisFilterBank& filter_bank() const { return *bank; }
+    // The filter bank, for its taps; after a successful init.
+    const AnalysisFilterBank& filter_bank() const;
 
 private:
     void encode_chunk(const std::int16_t* values, std::int32_t count);
+    std::int32_t take_coded(const std::int32_t* values, std::int32_t count);
+    std::int32_t take_reference(const std::int32_t* values, std::int32_t count);
+    void coded_block_done();
+    void reference_block_done();
+    void pack(const std::int16_t* values, std::int64_t standard_bits);
 
     EncoderSettings settings;
     std::int32_t samples;         // the sample count the header announces
     ByteSink& sink;               // borrowed
     std::int32_t block_size = 0;  // subblocks << levels
-    std::unique_ptr<AnalysisFilterBank> bank;
-    std::unique_ptr<BlockPacker> packer;
-    std::unique_ptr<std::int32_t[]> coefficients;  // chunk_size values from the bank
+    std::unique_ptr<CodedAnalysis> analysis;
+    std::unique_ptr<BlockPacker> packer;           // null for analysis_only
+    std::unique_ptr<std::int32_t[]> coefficients;  // chunk_size + burst coded coefficients
     std::unique_ptr<std::int16_t[]> block;         // block_size clipped coefficients
-    std::unique_ptr<std::int16_t[]> zeros;         // chunk_size zeros that drain the bank
+    std::unique_ptr<std::int16_t[]> zeros;         // chunk_size zeros that drain the analysis
     std::int32_t fill = 0;                         // values in block
-    std::int64_t fed = 0;                          // input values fed
-    std::int64_t to_pack = 0;                      // values of the needed blocks not packed yet
-    bool header_written = false;                   // the sink took the 14 header bytes
-    bool finished = false;                         // finish has run
+    std::int64_t coded_end = 0;    // coded coefficients packed: the samples' (the bank), or
+                                   // the whole blocks' (the inverse, which has them all)
+    std::int64_t coded_taken = 0;  // coded coefficients taken into blocks so far
+
+    // The high-quality mode with a bit budget packs each block against the bits the standard
+    // mode writes for the bank's coefficients of the same stretch of input (its reference
+    // block): the blocks of the stream that runs ahead wait for their partners.
+    bool referenced = false;
+    std::unique_ptr<std::int32_t[]> reference_coefficients;  // chunk_size from the bank
+    std::unique_ptr<std::int16_t[]> reference_block;         // block_size
+    std::int32_t reference_fill = 0;
+    std::int64_t reference_taken = 0;  // bank coefficients taken (up to the sample count)
+    ClipStatistics reference_clips;    // not reported
+    std::unique_ptr<std::int16_t[]> waiting_blocks;   // block_capacity coded blocks
+    std::unique_ptr<std::int64_t[]> waiting_targets;  // target_capacity standard bits
+    std::int32_t block_capacity = 0;
+    std::int32_t target_capacity = 0;
+    std::int32_t first_block = 0;  // ring index of the oldest waiting block
+    std::int32_t blocks_waiting = 0;
+    std::int32_t first_target = 0;
+    std::int32_t targets_waiting = 0;
+
+    std::int64_t fed = 0;         // input values fed
+    std::int64_t to_pack = 0;     // values of the needed blocks not packed yet
+    bool header_written = false;  // the sink took the 14 header bytes
+    bool finished = false;        // finish has run
     ClipStatistics clip_statistics;
 };
 
