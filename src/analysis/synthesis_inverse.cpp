@@ -33,6 +33,7 @@
 #include <cstring>    // std::memcpy
 
 #include "common/alloc.h"
+#include "common/numeric.h"
 
 namespace vellox {
 
@@ -60,16 +61,6 @@ namespace {
 // at least 8 row pairs more than the look-ahead; as much again takes the values of a batch.
 constexpr std::int64_t window_values = 8192;
 constexpr std::int32_t least_segment = 8;
-
-// v rounded to the nearest integer, halves away from zero, saturated to 32 bits. The
-// fraction v - trunc(v) is exact for every double below 2^52.
-inline std::int32_t round_coefficient(double v) {
-    if (!(v > -2147483648.5 && v < 2147483647.5)) return v > 0.0 ? INT32_MAX : INT32_MIN;
-    const auto whole = static_cast<std::int64_t>(v);
-    const double fraction = v - static_cast<double>(whole);
-    return static_cast<std::int32_t>(whole + (fraction >= 0.5 ? 1 : 0) -
-                                     (fraction <= -0.5 ? 1 : 0));
-}
 
 // Input values into a stage's window: samples at the synthesis's scale, or a stage's values.
 inline void put_values(double* to, const std::int16_t* from, std::int64_t n, double scale) {
@@ -328,8 +319,7 @@ void SynthesisInverse::hand_on(std::int32_t a, std::int64_t from, std::int64_t t
             take(a + 1, done, piece);
         } else {
             std::int32_t* to_coefficients = out + written;
-            for (std::int64_t j = 0; j < piece; ++j)
-                to_coefficients[j] = round_coefficient(done[j]);
+            for (std::int64_t j = 0; j < piece; ++j) to_coefficients[j] = round_to_int32(done[j]);
             written += static_cast<std::int32_t>(piece);
         }
         n -= piece;
