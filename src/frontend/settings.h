@@ -20,7 +20,10 @@ struct ConversionSettings {
     char filter_kind = 'D';                  // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
     double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
-    bool high_quality = false;               // "-hq": rounding and steps spread over blocks
+    bool high_quality = false;               // "-hq": the exact inverse of the synthesis
+    double gain_db = 0.0;                    // "--gain": -60 .. 20 dB on every sample
+    bool fit = false;                        // "--fit": the gain at which nothing is clipped
+    bool limit = false;                      // "--limit": lower the level where it would be
 };
 
 enum class ParseOutcome {
