@@ -12,10 +12,10 @@
 #include "codec/encoder.h"
 #include "codec/input_level.h"
 #include "frontend/filter_file.h"
+#include "frontend/input_source.h"
 #include "frontend/level_passes.h"
 #include "frontend/settings.h"
 #include "frontend/wav_writer.h"
-#include "sources/sound_source.h"
 
 int main(int argc, char** argv) {
     using namespace vellox;
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::unique_ptr<SoundSource> source =
-        open_sound_source(settings.snd_file_name, settings.snd_type);
+        open_input_source(settings.snd_file_name, settings.snd_type);
     if (source == nullptr) return 1;
     EncoderSettings encoding;
     encoding.levels = settings.levels;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 
 namespace vellox {
 namespace {
@@ -55,7 +55,8 @@ void read_wav(benchmark::State& state, int tag, int bits) {
     const std::string path = make_wav(tag, bits);
     std::vector<std::int16_t> buffer(chunk_samples);
     for (auto _ : state) {
-        std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::wav);
+        std::unique_ptr<SoundSource> source =
+            open_sound_source(path.c_str(), SoundType::wav).source;
         if (source == nullptr) {
             state.SkipWithError("cannot open the bench file");
             break;

@@ -140,6 +140,13 @@ bool AcmBlockUnpacker::load_input() {
     return got > 0;
 }
 
+std::int64_t AcmBlockUnpacker::read_to_end() {
+    while (load_input()) {
+    }
+    input_next = input_end;
+    return bytes_loaded;
+}
+
 std::uint64_t AcmBlockUnpacker::next_byte() {
     if (input_next == input_end && !load_input()) {
         ++zero_bytes_taken;
@@ -210,8 +217,7 @@ bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
     destination = block;
     // The stream position of the block's first bit, counted in the bits taken from the
     // stream (its bytes and the zero bytes past its end) less those not used yet.
-    const std::int64_t bytes_taken = bytes_loaded - (input_end - input_next) + zero_bytes_taken;
-    const std::int64_t first_bit = 8 * bytes_taken - bit_count;
+    const std::int64_t first_bit = bit_position();
     const int block_range_bits = static_cast<int>(get_bits(4) & 15);
     // Reading the head has loaded the byte that holds the first bit, or found the end.
     present = first_bit < 8 * bytes_loaded;

@@ -46,6 +46,16 @@ public:
     // True after the source failed a read; the stream then reads as zero bytes.
     bool read_error() const { return read_failed; }
 
+    // The stream position of the next bit not used yet, in bits from the first block's first
+    // bit; past the end of the stream when zero bytes were taken there.
+    std::int64_t bit_position() const {
+        return 8 * (bytes_loaded - (input_end - input_next) + zero_bytes_taken) - bit_count;
+    }
+
+    // Reads the rest of the stream, dropping it, and returns the stream's length in bytes (the
+    // bytes behind the header). Only for the end: the unpacker reads zeros afterwards.
+    std::int64_t read_to_end();
+
 private:
     // Each decoder writes the rows of a column, row r at out[r * stride].
     using ColumnDecoder = bool (AcmBlockUnpacker::*)(std::int32_t* out, std::ptrdiff_t stride,

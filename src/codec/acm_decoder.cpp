@@ -2,7 +2,7 @@
 
 #include "codec/acm_decoder.h"
 
-#include <algorithm>  // std::fill, std::min
+#include <algorithm>  // std::fill, std::min, std::max
 #include <cstdint>    // INT32_MAX
 
 #include "acm/acm_block_unpacker.h"
@@ -90,6 +90,25 @@ std::int64_t AcmDecoder::samples_not_decoded() const {
 }
 
 bool AcmDecoder::read_error() const { return unpacker && unpacker->read_error(); }
+
+vellox_status AcmDecoder::trailing_bytes(std::int64_t* bytes) {
+    if (trailing < 0) {
+        // A failed block is followed by the next from where it stopped, as in read. Every
+        // attempt takes bits of the stream, and past its end every block unpacks: this ends.
+        while (remaining > 0) {
+            if (!unpacker->unpack_block(block.get())) {
+                ++failed_block_count;
+                continue;
+            }
+            remaining -= std::min(block_size, remaining);
+        }
+        available = 0;
+        const std::int64_t block_end = (unpacker->bit_position() + 7) / 8;  // in whole bytes
+        trailing = std::max<std::int64_t>(0, unpacker->read_to_end() - block_end);
+    }
+    *bytes = trailing;
+    return read_error() ? VELLOX_ERROR_READ : VELLOX_OK;
+}
 
 bool AcmDecoder::decode_next_block() {
     if (!unpacker->unpack_block(block.get())) {

@@ -57,6 +57,15 @@ public:
     // True after the source failed a read.
     bool read_error() const;
 
+    // Once every value of the sample count was handed out: sets *bytes to how many bytes of the
+    // stream follow the end of its last block. The writer never writes them (it leaves the
+    // zero bytes at the end out, so a stream may end before its last block does): they tell of
+    // damage that the blocks themselves may not show. The blocks the count needs that were not
+    // unpacked yet (after damage, whose zeros push the last blocks' values past the count) are
+    // unpacked here as read would, and the rest of the stream is read to find its end; nothing
+    // more is handed out afterwards. VELLOX_ERROR_READ when the source failed a read.
+    [[nodiscard]] vellox_status trailing_bytes(std::int64_t* bytes);
+
 private:
     [[nodiscard]] bool decode_next_block();
     void count_handed_out(std::int64_t n, bool decoded);
@@ -76,6 +85,7 @@ private:
     std::int64_t zeros_until = 0;           // after a failed block: zeros up to this position
     std::int64_t decoded = 0;  // values below sample_count handed out from present blocks
     std::int64_t failed_block_count = 0;
+    std::int64_t trailing = -1;  // see trailing_bytes; -1 until it looked
     std::unique_ptr<AcmBlockUnpacker> unpacker;
     std::unique_ptr<SubbandSynthesis> synthesis;
 };

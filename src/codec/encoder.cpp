@@ -81,6 +81,8 @@ EncoderInit Encoder::init() {
     if (!settings.analysis_only) {
         AcmHeader header;
         header.sample_count = static_cast<std::uint32_t>(samples);
+        header.channels = settings.channels;
+        header.sample_rate = settings.sample_rate;
         header.levels_subblocks = pack_levels_subblocks(settings.levels, settings.subblocks);
         std::uint8_t bytes[acm_header_size];
         encode_acm_header(header, bytes);

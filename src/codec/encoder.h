@@ -7,6 +7,8 @@
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
 
+#include "acm/acm_format.h"  // acm_channels, acm_sample_rate
+
 namespace vellox {
 
 class AnalysisFilterBank;
@@ -31,6 +33,8 @@ struct EncoderSettings {
     // budget also rounding to the step, and steps spread over a bounded look-ahead within the
     // standard mode's size (whose filter bank still runs, for that size).
     bool high_quality = false;
+    std::uint16_t channels = acm_channels;        // the header's fields, written and nothing
+    std::uint16_t sample_rate = acm_sample_rate;  // more: they change no sample or block
     // No header and no packing: only the clip statistics of the coefficients the settings
     // would code, for a pass that finds how loud the input may be.
     bool analysis_only = false;

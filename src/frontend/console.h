@@ -1,6 +1,7 @@
 #pragma once
 // Where a program's console lines go: standard output, unless the run writes its data there,
-// so that no banner, progress mark or report ever ends up inside the data.
+// so that no banner, progress mark or report ever ends up inside the data; and the check, at
+// the end of a run, that they could be written.
 
 #include <cstdio>  // std::FILE
 
@@ -14,5 +15,11 @@ namespace vellox {
 // is none, or not yet known): standard error when that output is standard output, standard
 // output otherwise.
 [[nodiscard]] std::FILE* console_stream(const char* output_name);
+
+// Ends a run whose exit status is status: flushes standard output and returns 1 in place of
+// 0 when a console stream (standard output or standard error) could not be written, since the
+// user then lost lines of it; else status. When standard output failed, the system's reason
+// goes to standard error.
+[[nodiscard]] int finish_console(int status);
 
 }  // namespace vellox

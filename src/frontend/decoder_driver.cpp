@@ -3,25 +3,25 @@
 
 #include "frontend/decoder_driver.h"
 
-#include <sys/stat.h>  // stat, fstat
-#include <unistd.h>    // STDOUT_FILENO
+#include <cerrno>   // errno, EIO
+#include <cstdio>   // std::fopen, std::fclose, std::fprintf
+#include <cstring>  // std::strcmp
+#include <memory>   // std::unique_ptr
 
-#include <algorithm>  // std::fill, std::min
-#include <cerrno>     // errno, EIO
-#include <csignal>    // std::signal, SIGXFSZ
-#include <cstring>    // std::strcmp
-#include <memory>     // std::unique_ptr
-
-#include "common/alloc.h"
 #include "frontend/console.h"
+#include "frontend/decode_to_wav.h"
 #include "frontend/decoder_settings.h"
 #include "frontend/errors.h"
 #include "frontend/file_byte_sink.h"
+#include "frontend/file_identity.h"
+#include "frontend/input_source.h"
 #include "frontend/input_spool.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/quality_compare.h"
+#include "sources/file_byte_source.h"
 #include "sources/sound_source.h"
+#include "vellox/vellox.h"
 
 namespace vellox {
 
@@ -30,9 +30,6 @@ namespace {
 constexpr int exit_success = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
-
-// Zeros that complete the last frame: fewer than the largest channel count.
-constexpr std::int16_t padding_zeros[16] = {};
 
 // The ACM input as the decoder reads it: a file, or standard input for "-".
 struct InputFile {
@@ -45,19 +42,12 @@ struct InputFile {
 
     std::FILE* file = nullptr;  // owned when owned is set
     bool owned = false;         // false for standard input
-    int error_number = 0;       // errno of the first failed read, 0 when none failed
+    FileByteSource bytes;       // reads file
 };
 
-// The decoder's read function over an InputFile.
+// The decoder's read function over a FileByteSource.
 int read_input(void* user, unsigned char* bytes, std::size_t size, std::size_t* got) {
-    InputFile& input = *static_cast<InputFile*>(user);
-    errno = 0;
-    *got = std::fread(bytes, 1, size, input.file);
-    if (*got < size && std::ferror(input.file) != 0) {
-        if (input.error_number == 0) input.error_number = errno != 0 ? errno : EIO;
-        return 1;
-    }
-    return 0;
+    return static_cast<FileByteSource*>(user)->read(bytes, size, got) ? 0 : 1;
 }
 
 struct DecoderDestroyer {
@@ -92,14 +82,15 @@ bool open_input(DecoderContext& context) {
         }
         input.owned = true;
     }
+    input.bytes.attach(input.file);
     vellox_decoder* decoder = nullptr;
-    const vellox_status status = vellox_decoder_open_callback(read_input, &input, &decoder);
+    const vellox_status status = vellox_decoder_open_callback(read_input, &input.bytes, &decoder);
     context.decoder.reset(decoder);
     switch (status) {
         case VELLOX_OK:
             return true;
         case VELLOX_ERROR_READ:
-            errno = input.error_number;
+            errno = input.bytes.error();
             print_system_error(name);
             return false;
         case VELLOX_ERROR_SAMPLE_COUNT:
@@ -114,24 +105,14 @@ bool open_input(DecoderContext& context) {
     }
 }
 
-// True when name ("-": standard output) is the file open as descriptor: writing it would lose
-// that input.
-bool names_open_file(const char* name, int descriptor) {
-    struct stat target {};
-    struct stat input {};
-    const bool found = std::strcmp(name, "-") == 0 ? fstat(STDOUT_FILENO, &target) == 0
-                                                   : ::stat(name, &target) == 0;
-    return found && S_ISREG(target.st_mode) && fstat(descriptor, &input) == 0 &&
-           target.st_dev == input.st_dev && target.st_ino == input.st_ino;
-}
-
 bool open_output(DecoderContext& context) {
     const char* name = context.settings.wav_file_name;
     if (name == nullptr) return true;
     context.writes_wav = true;
     // OutputFile refuses to replace the ACM input (and writes standard output, "-", as it is);
     // the original of a comparison is kept the same way.
-    if (context.original != nullptr && names_open_file(name, context.original->descriptor())) {
+    if (context.original != nullptr &&
+        match_open_file(name, context.original->descriptor()) == FileMatch::same_regular) {
         print_error(message_text(Message::same_file), name);
         std::fputs(message_text(Message::cannot_open_output), stderr);
         return false;
@@ -156,7 +137,7 @@ bool set_up_decoding(DecoderContext& context) {
         // The original is read as vellox reads its input: pipes and standard input copied
         // first, then detected.
         if (context.original_spool.open(original, SoundType::automatic)) {
-            context.original = open_sound_source(original, SoundType::automatic,
+            context.original = open_input_source(original, SoundType::automatic,
                                                  context.original_spool.descriptor());
         }
         if (context.original == nullptr) {
@@ -179,7 +160,7 @@ void print_decode_failure(const DecoderContext& context, const DecodeResult& res
     if (result.memory_failed) {
         print_message(Message::cannot_allocate_memory);
     } else if (result.read_failed) {
-        errno = context.input.error_number != 0 ? context.input.error_number : EIO;
+        errno = context.input.bytes.error() != 0 ? context.input.bytes.error() : EIO;
         print_system_error(context.settings.acm_file_name);
     } else if (result.original_read_failed) {
         errno = context.original->read_error();
@@ -195,7 +176,31 @@ bool finish_output(DecoderContext& context) {
     return context.output.commit();
 }
 
-void print_report(const DecoderContext& context, const DecodeResult& result) {
+// The WAV file's layout: what the command line gives, else what the header says. A header
+// outside the ranges of "-c" and "-r" (a damaged file) gives 2 channels at 22050 Hz, and
+// *replaced tells that the warning is due: only when neither was given, so that its words
+// are true, and only when a WAV file is written.
+WavFormat wav_format(const DecoderContext& context, bool* replaced) {
+    const DecoderSettings& settings = context.settings;
+    const vellox_decoder* decoder = context.decoder.get();
+    const int channels = vellox_decoder_channels(decoder);
+    const std::uint32_t rate = vellox_decoder_sample_rate(decoder);
+    const bool header_usable = channels_in_range(channels) && rate_in_range(rate);
+    WavFormat format;
+    format.channels = settings.channels_given ? settings.channels
+                      : channels_in_range(channels) && (header_usable || settings.rate_given)
+                          ? channels
+                          : 2;
+    format.rate = settings.rate_given ? settings.rate
+                  : rate_in_range(rate) && (header_usable || settings.channels_given)
+                      ? static_cast<std::int32_t>(rate)
+                      : 22050;
+    *replaced =
+        !header_usable && !settings.channels_given && !settings.rate_given && context.writes_wav;
+    return format;
+}
+
+void print_report(const DecoderContext& context, const DecodeResult& result, bool header_replaced) {
     std::FILE* console = context.console;
     if (context.writes_wav) {
         if (result.padding > 0) {
@@ -212,79 +217,22 @@ void print_report(const DecoderContext& context, const DecodeResult& result) {
                          static_cast<long>(result.samples));
         }
     }
+    if (header_replaced) {
+        std::fprintf(stderr, message_text(Message::header_layout_replaced),
+                     static_cast<unsigned>(vellox_decoder_channels(context.decoder.get())),
+                     static_cast<unsigned>(vellox_decoder_sample_rate(context.decoder.get())));
+    }
     if (result.not_decoded > 0) {
         std::fprintf(stderr, message_text(Message::damaged_input),
                      static_cast<long>(result.not_decoded), static_cast<long>(result.samples));
     }
+    if (result.trailing_bytes > 0) {
+        std::fprintf(stderr, message_text(Message::trailing_bytes),
+                     static_cast<long>(result.trailing_bytes));
+    }
 }
 
 }  // namespace
-
-DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format, ByteSink* wav,
-                           const Comparison* comparison, std::FILE* progress) {
-    DecodeResult result;
-    const std::int64_t samples = vellox_decoder_sample_count(decoder);
-    result.samples = samples;
-    result.padding = (format.channels - samples % format.channels) % format.channels;
-
-    std::unique_ptr<std::int16_t[]> chunk = allocate_array<std::int16_t>(decode_chunk);
-    std::unique_ptr<std::int16_t[]> original_chunk;
-    if (comparison != nullptr) original_chunk = allocate_array<std::int16_t>(decode_chunk);
-    std::unique_ptr<WavWriter> writer;
-    if (wav != nullptr) {
-        writer = make_object<WavWriter>(*wav);
-        if (writer != nullptr && !writer->init()) writer.reset();
-    }
-    if (chunk == nullptr || (comparison != nullptr && original_chunk == nullptr) ||
-        (wav != nullptr && writer == nullptr)) {
-        result.memory_failed = true;
-        return result;
-    }
-    if (writer != nullptr &&
-        !writer->write_header(format, static_cast<std::uint64_t>(samples + result.padding))) {
-        result.write_failed = true;
-    }
-    const std::int64_t to_compare =
-        comparison == nullptr
-            ? 0
-            : std::min<std::int64_t>(samples, comparison->original->total_samples);
-
-    for (std::int64_t done = 0; done < samples && !result.failed();) {
-        const auto n =
-            static_cast<std::int32_t>(std::min<std::int64_t>(decode_chunk, samples - done));
-        std::size_t got = 0;
-        if (vellox_decoder_read(decoder, chunk.get(), static_cast<std::size_t>(n), &got) !=
-            VELLOX_OK) {
-            result.read_failed = true;
-        }
-        // The library hands out the header's count; should it not, the file stays whole.
-        std::fill(chunk.get() + std::min<std::size_t>(got, static_cast<std::size_t>(n)),
-                  chunk.get() + n, std::int16_t{0});
-        if (writer != nullptr && !writer->write_samples(chunk.get(), n)) result.write_failed = true;
-        if (result.compared < to_compare) {
-            const auto m =
-                static_cast<std::int32_t>(std::min<std::int64_t>(n, to_compare - result.compared));
-            SoundSource& original = *comparison->original;
-            (void)original.read(original_chunk.get(), m);
-            if (original.read_error() != 0) result.original_read_failed = true;
-            comparison->meter->add(original_chunk.get(), chunk.get(), m);
-            result.compared += m;
-        }
-        if (progress != nullptr) {
-            std::fputc('#', progress);
-            std::fflush(progress);
-        }
-        done += n;
-    }
-    if (progress != nullptr) std::fputs("#\n", progress);
-    if (writer != nullptr && !result.failed() && result.padding > 0 &&
-        !writer->write_samples(padding_zeros, result.padding)) {
-        result.write_failed = true;
-    }
-    result.wav_bytes = writer != nullptr ? writer->bytes_written() : 0;
-    result.not_decoded = vellox_decoder_samples_not_decoded(decoder);
-    return result;
-}
 
 int run_decoder(int argc, const char* const* argv) {
     DecoderContext context;
@@ -326,9 +274,8 @@ int run_decoder(int argc, const char* const* argv) {
                  vellox_decoder_levels(context.decoder.get()),
                  vellox_decoder_subblocks(context.decoder.get()));
 
-    WavFormat format;
-    format.channels = context.settings.channels;
-    format.rate = context.settings.rate;
+    bool header_replaced = false;
+    const WavFormat format = wav_format(context, &header_replaced);
     Comparison comparison;
     comparison.original = context.original.get();
     comparison.meter = &context.meter;
@@ -344,10 +291,11 @@ int run_decoder(int argc, const char* const* argv) {
         tear_down_decoding(context);
         return exit_failure;
     }
-    print_report(context, result);
+    print_report(context, result, header_replaced);
     tear_down_decoding(context);
     // "-t" answers whether the file is intact; a decoded file with damage is still written.
-    return context.settings.test && result.not_decoded > 0 ? exit_failure : exit_success;
+    const bool damaged = result.not_decoded > 0 || result.trailing_bytes > 0;
+    return context.settings.test && damaged ? exit_failure : exit_success;
 }
 
 }  // namespace vellox

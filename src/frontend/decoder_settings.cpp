@@ -50,8 +50,10 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
             const char* value = argv[++i];
             if (word_is(word, "-c")) {
                 settings.channels = integer_value(value);
+                settings.channels_given = true;
             } else if (word_is(word, "-r")) {
                 settings.rate = integer_value(value);
+                settings.rate_given = true;
             } else {
                 settings.original_file_name = value;
             }
@@ -72,18 +74,23 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
         return DecoderParse::show_usage;
     }
 
-    if (settings.channels < 1 || settings.channels > 16) return DecoderParse::channels_range;
-    if (settings.rate < 1 || settings.rate > 1000000) return DecoderParse::rate_range;
+    if (!channels_in_range(settings.channels)) return DecoderParse::channels_range;
+    if (!rate_in_range(settings.rate)) return DecoderParse::rate_range;
     return DecoderParse::accepted;
 }
+
+bool channels_in_range(std::int64_t channels) { return channels >= 1 && channels <= 16; }
+
+bool rate_in_range(std::int64_t rate) { return rate >= 1 && rate <= 1000000; }
 
 void print_decoder_usage(std::FILE* stream) {
     std::fputs("Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n", stream);
     std::fputs("   -t              tests the file: decodes it without writing anything.\n", stream);
     std::fputs("Options:\n", stream);
-    std::fputs("   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n", stream);
+    std::fputs("   -c channels     channels of the WAV file, 1 to 16 (default: the header's).\n",
+               stream);
     std::fputs("   -r rate         sample rate of the WAV file, 1 to 1000000 Hz\n", stream);
-    std::fputs("                   (default is 22050).\n", stream);
+    std::fputs("                   (default: the header's).\n", stream);
     std::fputs("   --compare file  compares the decoded samples with the original file.\n", stream);
     std::fputs("   --help          all about the options; --version: the version.\n", stream);
 }
@@ -100,11 +107,12 @@ void print_decoder_help(std::FILE* stream) {
         "   -t              tests the file: decodes it without writing anything (no\n"
         "                   wav_file_name); exit status 0 when it is intact, 1 when\n"
         "                   it is damaged.\n"
-        "   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n"
-        "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz (default is\n"
-        "                   22050). ACM headers always say 2 channels at 22050 Hz:\n"
-        "                   give -c and -r for other material. A last frame that is\n"
-        "                   not whole is completed with zeros.\n"
+        "   -c channels     channels of the WAV file, 1 to 16 (default: the header's).\n"
+        "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz (default: the\n"
+        "                   header's). A header outside these ranges (a damaged file)\n"
+        "                   gives 2 channels at 22050 Hz, with a warning. Files made\n"
+        "                   without vellox -c and -r say 2 channels at 22050 Hz. A\n"
+        "                   last frame that is not whole is completed with zeros.\n"
         "   --compare file  compares the decoded samples with file (WAV, ACM or raw\n"
         "                   16-bit, detected as vellox detects them; - reads standard\n"
         "                   input): SNR, segmental SNR (2048-sample frames limited to\n"

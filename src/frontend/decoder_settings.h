@@ -15,6 +15,8 @@ struct DecoderSettings {
     bool test = false;                         // "-t": decode without writing
     std::int32_t channels = 2;                 // "-c": channels of the WAV file, 1 .. 16
     std::int32_t rate = 22050;                 // "-r": frames per second, 1 .. 1,000,000
+    bool channels_given = false;               // "-c" was given: the header's count is not used
+    bool rate_given = false;                   // "-r" was given: the header's rate is not used
 };
 
 enum class DecoderParse {
@@ -29,6 +31,10 @@ enum class DecoderParse {
 // Fills settings from the argument vector (argv[0] is not looked at). Prints nothing.
 [[nodiscard]] DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
                                                       DecoderSettings& settings);
+
+// The ranges of "-c" and "-r", which a header's fields must also meet to be used.
+[[nodiscard]] bool channels_in_range(std::int64_t channels);
+[[nodiscard]] bool rate_in_range(std::int64_t rate);
 
 // The usage text, printed for a malformed command line.
 void print_decoder_usage(std::FILE* stream);

@@ -16,13 +16,12 @@
 #include "frontend/errors.h"
 #include "frontend/file_byte_sink.h"
 #include "frontend/filter_file.h"
-#include "frontend/filter_report.h"
+#include "frontend/input_source.h"
 #include "frontend/input_spool.h"
 #include "frontend/level_passes.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/settings.h"
-#include "sources/sound_source.h"
 #include "vellox/vellox.h"
 
 namespace vellox {
@@ -63,7 +62,7 @@ bool set_up_conversion(ConversionContext& context) {
         return false;
     }
     context.source =
-        open_sound_source(settings.snd_file_name, settings.snd_type, context.input.descriptor());
+        open_input_source(settings.snd_file_name, settings.snd_type, context.input.descriptor());
     if (context.source == nullptr) {
         std::fputs(message_text(Message::cannot_open_input), stderr);
         return false;
@@ -85,6 +84,8 @@ bool set_up_conversion(ConversionContext& context) {
     encoding.filter_kind = settings.filter_kind;
     encoding.filter_length = settings.filter_length;
     encoding.high_quality = settings.high_quality;
+    encoding.channels = static_cast<std::uint16_t>(settings.channels);
+    encoding.sample_rate = static_cast<std::uint16_t>(settings.sample_rate);
     if (settings.filter_kind == 'C') {
         std::int32_t count = 0;
         if (read_filter_file(settings.filter_file_name, &count, &context.taps) !=
@@ -129,7 +130,6 @@ bool set_up_conversion(ConversionContext& context) {
             print_message(Message::cannot_allocate_memory);
             return false;
     }
-    print_filters(report_stream, context.encoder->filter_bank());
     const LevelPlan& plan = context.level_plan;
     context.level =
         make_object<InputLevel>(encoding, plan.gain_db, plan.limit, plan.ceiling, context.samples);

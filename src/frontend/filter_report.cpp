@@ -6,8 +6,6 @@
 
 namespace vellox {
 
-std::FILE* report_stream = nullptr;
-
 namespace {
 
 void print_half(std::FILE* stream, const char* title, const double* taps, std::int32_t n) {

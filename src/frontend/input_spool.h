@@ -3,7 +3,7 @@
 // to an unnamed temporary file first, because the sample count must be known before the
 // header is written. The copy has no name, so no way out of the process leaves it behind.
 
-#include "sources/sound_source.h"  // SoundType
+#include "sources/source_detection.h"  // SoundType
 
 namespace vellox {
 

@@ -13,6 +13,7 @@
 #include "codec/input_level.h"
 #include "common/alloc.h"
 #include "frontend/errors.h"
+#include "frontend/input_source.h"
 #include "frontend/messages.h"
 
 namespace vellox {
@@ -71,7 +72,7 @@ bool run_pass(const EncoderSettings& settings, const InputPlace& input, double g
     result.clips = scan.clips();
     result.lowered = level.lowered();
     // The input again from its start, the same as before.
-    source = open_sound_source(input.name, input.type, input.descriptor);
+    source = open_input_source(input.name, input.type, input.descriptor);
     if (source == nullptr) return false;
     if (source->total_samples != samples) {
         print_error(message_text(Message::input_changed), input.name);

@@ -5,8 +5,8 @@
 
 #include <memory>  // std::unique_ptr
 
-#include "codec/encoder.h"         // EncoderSettings
-#include "sources/sound_source.h"  // SoundSource, SoundType
+#include "codec/encoder.h"             // EncoderSettings
+#include "sources/source_detection.h"  // SoundSource, SoundType
 
 namespace vellox {
 

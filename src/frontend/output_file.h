@@ -55,8 +55,8 @@ private:
     bool replacing = false;        // final_path existed at open
 };
 
-// Test builds: temporary files get a name from the start, as where the system offers no other
-// way, so that the tests also cover that way.
-void use_named_temporary_files();
+// Test builds: with named on, temporary files get a name from the start, as where the system
+// offers no other way, so that the tests also cover that way.
+void use_named_temporary_files(bool named = true);
 
 }  // namespace vellox

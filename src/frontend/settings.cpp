@@ -43,6 +43,15 @@ ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console
         std::fputs(message_text(Message::percents_range), console);
         return ParseOutcome::rejected;
     }
+    // The header's fields are 16 bits wide.
+    if (settings.channels < 1 || settings.channels > 65535) {
+        std::fputs(message_text(Message::header_channels_range), console);
+        return ParseOutcome::rejected;
+    }
+    if (settings.sample_rate < 1 || settings.sample_rate > 65535) {
+        std::fputs(message_text(Message::header_rate_range), console);
+        return ParseOutcome::rejected;
+    }
     // Not-a-number fails too.
     if (!(settings.gain_db >= -60.0 && settings.gain_db <= 20.0)) {
         std::fputs(message_text(Message::gain_range), console);
@@ -94,11 +103,16 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
         const char* word = argv[i];
         const bool has_next = i + 1 < argc;
         if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") ||
-            word_is(word, "-fc") || word_is(word, "--gain")) {
+            word_is(word, "-fc") || word_is(word, "-c") || word_is(word, "-r") ||
+            word_is(word, "--gain")) {
             if (!has_next) return ParseOutcome::show_usage;
             const char* value = argv[++i];
             if (word_is(word, "-l")) {
                 settings.levels = integer_value(value);
+            } else if (word_is(word, "-c")) {
+                settings.channels = integer_value(value);
+            } else if (word_is(word, "-r")) {
+                settings.sample_rate = integer_value(value);
             } else if (word_is(word, "-s")) {
                 settings.subblocks = integer_value(value);
             } else if (word_is(word, "-q")) {
@@ -161,6 +175,9 @@ void print_options(std::FILE* console) {
         "                  (default 11)\n"
         "   -fc file       filter taps from a text file: a count, then that many numbers,\n"
         "                  the one-sided magnitudes from the outer end to the centre\n"
+        "   -c channels    the channel count the header gives, 1 to 65535 (default 2)\n"
+        "   -r rate        the sample rate the header gives, 1 to 65535 Hz (default 22050);\n"
+        "                  neither changes the samples: a player reads them from the header\n"
         "   --gain dB      every sample times 10^(dB/20) first, -60 to 20 (default 0)\n"
         "   --fit          the largest gain up to 0 dB at which no coefficient is clipped,\n"
         "                  found in a pass over the input before the conversion\n"

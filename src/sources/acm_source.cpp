@@ -1,13 +1,9 @@
 // The ACM source: the file as the decoder's byte source, and the decoder's failures as the
-// program's messages.
+// results of opening it.
 
 #include "sources/acm_source.h"
 
 #include <algorithm>  // std::fill
-#include <cerrno>     // errno
-
-#include "frontend/errors.h"
-#include "frontend/messages.h"
 
 namespace vellox {
 
@@ -15,32 +11,27 @@ AcmSource::AcmSource(const char* name) : SoundSource(name) {}
 
 AcmSource::~AcmSource() = default;
 
-bool AcmSource::open(bool report) {
-    if (!open_file()) return false;
+OpenResult AcmSource::open() {
+    const OpenResult file_opened = open_file();
+    if (!file_opened.ok()) return file_opened;
     bytes.attach(file);
     switch (decoder.open()) {
         case VELLOX_OK:
             total_samples = decoder.sample_count();
             remaining_samples = total_samples;
             opened = true;
-            return true;
+            return OpenResult::opened();
         case VELLOX_ERROR_READ:
             read_errno = bytes.error();
-            errno = read_errno;
-            return refuse_unreadable();
+            return OpenResult::failed(read_errno);
         case VELLOX_ERROR_SAMPLE_COUNT:
-            print_error(message_text(Message::input_too_long), file_name.c_str());
-            refused = true;
-            return false;
+            return OpenResult::refused(Refusal::input_too_long);
         case VELLOX_ERROR_MEMORY:
             // The file is an ACM file: when its memory cannot be had, detection must not go on
             // and read it as raw samples.
-            print_error(message_text(Message::cannot_allocate_memory), nullptr);
-            refused = true;
-            return false;
+            return OpenResult::refused(Refusal::no_memory);
         default:
-            if (report) print_error(message_text(Message::not_an_acm_file), file_name.c_str());
-            return false;
+            return OpenResult::refused(Refusal::not_an_acm_file);
     }
 }
 

@@ -15,10 +15,9 @@ public:
     ~AcmSource() override;
 
     // Opens the file, checks the header and makes the decoder. A wrong magic, a file shorter
-    // than the header or a header with no rows per block fail with a message only when
-    // report is on; a file that cannot be opened or read, or a sample count beyond 2^31 - 1,
-    // is refused with a message in any case.
-    [[nodiscard]] bool open(bool report) override;
+    // than the header or a header with no rows per block is not_an_acm_file; a sample count
+    // beyond 2^31 - 1 is refused as input_too_long.
+    OpenResult open() override;
     const char* type_name() const override { return "ACM"; }
     bool is_acm() const override { return true; }
 

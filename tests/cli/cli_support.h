@@ -127,7 +127,9 @@ struct RunOptions {
     std::optional<uid_t> user;                   // run as this user (and group), from root
     std::optional<mode_t> umask;                 // the child's file mode creation mask
     int standard_input = -1;                     // the child's standard input; -1: this process's
-    std::vector<int> closed;  // standard descriptors (0, 1, 2) the child starts without
+    int standard_output = -1;  // the child's standard output; -1: a file read into RunResult::out
+    int standard_error = -1;   // the child's standard error; -1: a file read into RunResult::err
+    std::vector<int> closed;   // standard descriptors (0, 1, 2) the child starts without
 };
 
 struct RunResult {
@@ -152,6 +154,8 @@ public:
             dup2(out, 1);
             dup2(err, 2);
             if (options.standard_input >= 0) dup2(options.standard_input, 0);
+            if (options.standard_output >= 0) dup2(options.standard_output, 1);
+            if (options.standard_error >= 0) dup2(options.standard_error, 2);
             for (const int descriptor : options.closed) close(descriptor);
             if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
                 _exit(126);

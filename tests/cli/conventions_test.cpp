@@ -245,6 +245,56 @@ TEST(Conventions, StandardOutputCarriesOnlyTheAcmData) {
     EXPECT_EQ(read_file(folder / "in.acm"), acm);
 }
 
+// Standard input that a command before read part of is converted from where it stands, as a
+// pipe would be, not from the start of the file.
+TEST(Conventions, PartlyReadStandardInputIsConvertedFromWhereItStands) {
+    ScratchFolder folder;
+    const std::string raw = raw16(noise(5000, 10000, 9));
+    write_file(folder / "in.raw", raw);
+    write_file(folder / "rest.raw", raw.substr(100));
+    ASSERT_EQ(run_vellox({"-16", folder / "rest.raw", folder / "rest.acm"}, folder).exit_code, 0);
+    const std::string command =
+        "{ dd of=/dev/null bs=100 count=1 2>/dev/null; '" + std::string(VELLOX_EXECUTABLE) +
+        "' -16 - '" + (folder / "out.acm") + "' > /dev/null; } < '" + (folder / "in.raw") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(folder / "out.acm"), read_file(folder / "rest.acm"));
+}
+
+// A console stream that cannot be written loses the report: the run fails, with the reason
+// on standard error when that still works; the output, written completely, is kept.
+TEST(Conventions, AConsoleThatCannotBeWrittenFailsTheRun) {
+    ScratchFolder folder;
+    write_file(folder / "in.wav", wav16(raw16(noise(30000, 12000, 3))));
+    ASSERT_EQ(run_vellox({folder / "in.wav", folder / "ref.acm"}, folder).exit_code, 0);
+    const std::string reference = read_file(folder / "ref.acm");
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    RunOptions no_room;
+    no_room.standard_output = full;
+    RunOptions decoder = no_room;
+    decoder.executable = VELLOXDEC_EXECUTABLE;
+    const std::string reason = "Error: No space left on device: 'standard output'\n";
+
+    RunResult r = run_vellox({folder / "in.wav", folder / "out.acm"}, folder, no_room);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, reason);
+    EXPECT_EQ(read_file(folder / "out.acm"), reference);
+    r = run_vellox({folder / "ref.acm", "--compare", folder / "in.wav"}, folder, decoder);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, reason);
+    r = run_vellox({"--help"}, folder, decoder);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, reason);
+
+    // The console on standard error: nothing can tell why.
+    RunOptions no_room_for_errors;
+    no_room_for_errors.standard_error = full;
+    r = run_vellox({folder / "in.wav", "-"}, folder, no_room_for_errors);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, reference);
+    close(full);
+}
+
 TEST(Conventions, TheCopyOfAPipeLeavesNothingBehind) {
     ScratchFolder folder;
     ASSERT_EQ(mkdir((folder / "tmp").c_str(), 0700), 0);

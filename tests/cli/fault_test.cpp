@@ -282,26 +282,33 @@ TEST(FaultTest, ClosedConsolePipeLeavesNoTemporaryFile) {
     }
 }
 
-// "nohup" ignores SIGHUP; the conversion must not undo that and die of a hang-up.
+// "nohup" ignores SIGHUP; the conversion must not undo that and die of a hang-up, nor remove
+// its temporary file.
 TEST(FaultTest, IgnoredSignalsStayIgnored) {
     ScratchFolder folder;
     ASSERT_TRUE(make_sparse_file(folder / "in.raw", std::int64_t{600} << 20));
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction previous {};
-    sigaction(SIGHUP, &ignore, &previous);  // inherited by the child
-    Child child({"-16", folder / "in.raw", folder / "out.acm", "-l", "15"}, folder);
-    const Reaper reaper(child);
-    sigaction(SIGHUP, &previous, nullptr);
-    ASSERT_TRUE(wait_for_output(child, "#"));
-    kill(child.pid(), SIGHUP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    siginfo_t info{};
-    EXPECT_EQ(waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT), 0);
-    EXPECT_EQ(info.si_pid, 0);  // still converting
-    kill(child.pid(), SIGTERM);
-    EXPECT_EQ(child.wait().signal, SIGTERM);
-    EXPECT_EQ(list_folder(folder.path()), Names{"in.raw"});
+    for (const TemporaryWay& way : temporary_ways()) {
+        SCOPED_TRACE(way.label);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous {};
+        sigaction(SIGHUP, &ignore, &previous);  // inherited by the child
+        Child child({"-16", folder / "in.raw", folder / "out.acm", "-l", "15"}, folder,
+                    way.options);
+        const Reaper reaper(child);
+        sigaction(SIGHUP, &previous, nullptr);
+        ASSERT_TRUE(wait_for_output(child, "#"));
+        kill(child.pid(), SIGHUP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        siginfo_t info{};
+        EXPECT_EQ(waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT),
+                  0);
+        EXPECT_EQ(info.si_pid, 0);  // still converting
+        EXPECT_EQ(files_being_written(child, folder, "out.acm").size(), 1u);
+        kill(child.pid(), SIGTERM);
+        EXPECT_EQ(child.wait().signal, SIGTERM);
+        EXPECT_EQ(list_folder(folder.path()), Names{"in.raw"});
+    }
 }
 
 // ---- memory ----
@@ -368,40 +375,44 @@ TEST(FaultTest, EveryAllocationFailureIsReportedAndLosesNothing) {
         {folder / "in.acm", folder / "out.acm", "-s", "100"},
         {folder / "in.raw", folder / "out.acm", "-fc", folder / "taps.txt", "-l", "2"},
     };
-    for (const std::vector<std::string>& args : runs) {
-        SCOPED_TRACE(args[0] + " " + args[1]);
-        std::size_t stage = 0;  // index in allocation_messages reached so far
-        int k = 1;
-        for (;; ++k) {
-            SCOPED_TRACE(k);
-            write_file(folder / "out.acm", precious);
-            RunOptions options;
-            options.executable = VELLOX_ALLOCATION_HOOK_EXECUTABLE;
-            // LeakSanitizer (in the sanitizer build) checks every failing run for leaks.
-            options.environment = {"VELLOX_FAIL_ALLOCATION=" + std::to_string(k),
-                                   "ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1"};
-            const RunResult r = run_vellox(args, folder, options);
-            if (r.exit_code == 0) break;
-            // Messages come in the order of the allocations: never one of an earlier stage.
-            std::size_t found = stage;
-            while (found < allocation_messages.size() && allocation_messages[found] != r.err) {
-                ++found;
+    for (const TemporaryWay& way : temporary_ways()) {
+        for (const std::vector<std::string>& args : runs) {
+            SCOPED_TRACE(std::string(way.label) + " " + args[0] + " " + args[1]);
+            std::size_t stage = 0;  // index in allocation_messages reached so far
+            int k = 1;
+            for (;; ++k) {
+                SCOPED_TRACE(k);
+                write_file(folder / "out.acm", precious);
+                RunOptions options = way.options;
+                options.executable = VELLOX_ALLOCATION_HOOK_EXECUTABLE;
+                // LeakSanitizer (in the sanitizer build) checks every failing run for leaks.
+                options.environment.push_back("VELLOX_FAIL_ALLOCATION=" + std::to_string(k));
+                options.environment.push_back(
+                    "ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1");
+                const RunResult r = run_vellox(args, folder, options);
+                if (r.exit_code == 0) break;
+                // Messages come in the order of the allocations: never one of an earlier stage.
+                std::size_t found = stage;
+                while (found < allocation_messages.size() && allocation_messages[found] != r.err) {
+                    ++found;
+                }
+                const bool as_expected =
+                    r.exit_code == 1 && r.out == banner && found < allocation_messages.size() &&
+                    read_file(folder / "out.acm") == precious &&
+                    list_folder(folder.path()) ==
+                        Names{"in.acm", "in.raw", "in.wav", "out.acm", "taps.txt"};
+                if (!as_expected || k == 100) {
+                    ADD_FAILURE() << "exit " << r.exit_code << ", signal " << r.signal
+                                  << ", stderr:\n"
+                                  << r.err;
+                    break;
+                }
+                stage = found;
             }
-            const bool as_expected = r.exit_code == 1 && r.out == banner &&
-                                     found < allocation_messages.size() &&
-                                     read_file(folder / "out.acm") == precious &&
-                                     list_folder(folder.path()) ==
-                                         Names{"in.acm", "in.raw", "in.wav", "out.acm", "taps.txt"};
-            if (!as_expected || k == 100) {
-                ADD_FAILURE() << "exit " << r.exit_code << ", signal " << r.signal << ", stderr:\n"
-                              << r.err;
-                break;
-            }
-            stage = found;
+            EXPECT_GT(k, 10);  // every input has a source, a bank, a packer and three buffers
+            EXPECT_EQ(stage, allocation_messages.size() - 1);
+            EXPECT_NE(read_file(folder / "out.acm"), precious);
         }
-        EXPECT_GT(k, 10);  // every input has a source, a bank, a packer and three buffers
-        EXPECT_EQ(stage, allocation_messages.size() - 1);
-        EXPECT_NE(read_file(folder / "out.acm"), precious);
     }
 }
 

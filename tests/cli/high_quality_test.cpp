@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli_support.h"
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 
 namespace vellox::cli {
 namespace {
@@ -22,7 +22,7 @@ struct Decoded {
 
 Decoded decode(const std::string& path) {
     Decoded decoded;
-    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm);
+    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm).source;
     if (source == nullptr) return decoded;
     decoded.samples.resize(static_cast<std::size_t>(source->total_samples));
     EXPECT_EQ(source->read(decoded.samples.data(), source->total_samples), source->total_samples);

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "cli/cli_support.h"
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 
 namespace vellox::cli {
 namespace {
 
 // Samples the ACM file decodes to, read in odd-sized chunks.
 std::vector<std::int16_t> decode(const std::string& path) {
-    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm);
+    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm).source;
     if (source == nullptr) return {};
     std::vector<std::int16_t> samples(static_cast<std::size_t>(source->total_samples));
     std::size_t done = 0;

@@ -10,11 +10,15 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "acm/acm_format.h"
 #include "cli/cli_support.h"
+#include "common/test_seed.h"
 #include "sources/acm_stream_builder.h"
-#include "sources/sound_source.h"
+#include "sources/reference_decoder.h"
+#include "sources/source_detection.h"
 #include "vellox/vellox.h"
 
 namespace vellox::cli {
@@ -29,9 +33,9 @@ const std::string usage_text =
     "Usage: velloxdec [-t] acm_file_name [wav_file_name] [options]\n"
     "   -t              tests the file: decodes it without writing anything.\n"
     "Options:\n"
-    "   -c channels     channels of the WAV file, 1 to 16 (default is 2).\n"
+    "   -c channels     channels of the WAV file, 1 to 16 (default: the header's).\n"
     "   -r rate         sample rate of the WAV file, 1 to 1000000 Hz\n"
-    "                   (default is 22050).\n"
+    "                   (default: the header's).\n"
     "   --compare file  compares the decoded samples with the original file.\n"
     "   --help          all about the options; --version: the version.\n";
 
@@ -62,7 +66,7 @@ std::string read_with_python(const ScratchFolder& folder, const std::string& wav
 
 // The samples vellox's own ACM input hands out for the file.
 std::string samples_of_acm(const std::string& path) {
-    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm);
+    std::unique_ptr<SoundSource> source = open_sound_source(path.c_str(), SoundType::acm).source;
     if (source == nullptr) return "";
     std::vector<std::int16_t> samples(static_cast<std::size_t>(source->total_samples));
     (void)source->read(samples.data(), source->total_samples);
@@ -122,6 +126,65 @@ TEST(Velloxdec, RoundTripsReadBackByAnIndependentReader) {
     }
 }
 
+// The WAV file takes its layout from the header vellox wrote; a header outside the ranges of
+// -c and -r (a damaged file) gives 2 channels at 22050 Hz with a warning, unless the command
+// line says otherwise.
+TEST(Velloxdec, LayoutComesFromTheHeader) {
+    if (shell("python3 -c 'import wave' >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs python3";
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(test_signal(9001)));
+    const RunResult made =
+        run_vellox({folder / "in.raw", folder / "mono.acm", "-c", "1", "-R", "44100"}, folder);
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    EXPECT_EQ(read_file(folder / "mono.acm").substr(8, 4), std::string("\1\0\x44\xac", 4));
+    const std::string samples = samples_of_acm(folder / "mono.acm");
+    RunResult r = run_velloxdec({folder / "mono.acm", folder / "out.wav"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav"), "1 2 44100 9001\n" + samples);
+
+    // Damaged fields: 0 channels, then 17 channels at 0 Hz.
+    std::string acm = read_file(folder / "mono.acm");
+    acm[8] = 0;
+    write_file(folder / "zero.acm", acm);
+    acm[8] = 17;
+    acm[10] = acm[11] = 0;
+    write_file(folder / "wild.acm", acm);
+    r = run_velloxdec({folder / "zero.acm", folder / "out.wav"}, folder);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "Warning: the header says 0 channels at 44100 Hz; writing 2 channels at 22050 Hz\n");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav"),
+              "2 2 22050 4501\n" + samples + std::string(2, '\0'));
+    // What the command line gives wins; the other field comes from the header when it is in
+    // range, and no warning speaks of a layout not written.
+    r = run_velloxdec({folder / "zero.acm", folder / "out.wav", "-c", "3"}, folder);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav").substr(0, 15), "3 2 44100 3001\n");
+    r = run_velloxdec({folder / "wild.acm", folder / "out.wav", "-c", "1"}, folder);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav").substr(0, 15), "1 2 22050 9001\n");
+    r = run_velloxdec({folder / "wild.acm", folder / "out.wav", "-r", "8000"}, folder);
+    EXPECT_EQ(read_with_python(folder, folder / "out.wav").substr(0, 14), "2 2 8000 4501\n");
+    // Nothing is written by -t, so nothing is said of the layout.
+    r = run_velloxdec({"-t", folder / "wild.acm"}, folder);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+
+    // vellox's own ranges: the header's fields are 16 bits wide.
+    for (const auto& [option, value, message] :
+         {std::tuple<const char*, const char*, const char*>{
+              "-c", "0", "'channels' parameter (-c) should be between 1 and 65535.\n"},
+          {"-c", "65536", "'channels' parameter (-c) should be between 1 and 65535.\n"},
+          {"-r", "0", "'rate' parameter (-r) should be between 1 and 65535.\n"},
+          {"-r", "96000", "'rate' parameter (-r) should be between 1 and 65535.\n"}}) {
+        r = run_vellox({folder / "in.raw", folder / "bad.acm", option, value}, folder);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, std::string(banner) + message);
+        EXPECT_FALSE(file_exists(folder / "bad.acm"));
+    }
+}
+
 TEST(Velloxdec, StandardOutputTakesTheWholeFileAndTheConsoleMovesToStandardError) {
     ScratchFolder folder;
     write_file(folder / "in.raw", raw16(test_signal(5000)));
@@ -163,8 +226,8 @@ TEST(Velloxdec, HelpVersionUsageAndRanges) {
     const RunResult help = run_velloxdec({"--HELP"}, folder);
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind(dec_banner + "Usage: velloxdec [-t] acm_file_name", 0), 0u);
-    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default is 2)",
-                               "1 to 1000000 Hz (default is\n                   22050)",
+    for (const char* option : {"\n   -t ", "\n   -c channels ", "1 to 16 (default: the header's)",
+                               "1 to 1000000 Hz (default: the\n                   header's)",
                                "\n   --compare file ", "\n   --version "}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
@@ -217,6 +280,18 @@ TEST(Velloxdec, CompareReportsTheHandComputedQuality) {
                     (folder / "in.acm") + "' --compare - > '" + (folder / "piped") + "'"),
               0);
     EXPECT_EQ(read_file(folder / "piped"), r.out);
+
+    // An original that opens with a whole silent frame: that frame has no SNR of its own and
+    // is left out, so the segmental SNR is the second frame's, 110 against 100 as above.
+    std::vector<std::int16_t> late(2048, 0);
+    late.resize(4096, 110);
+    write_file(folder / "late.raw", raw16(late));
+    const RunResult silent_first =
+        run_velloxdec({folder / "in.acm", "--compare", folder / "late.raw"}, folder);
+    EXPECT_EQ(silent_first.exit_code, 0);
+    EXPECT_NE(silent_first.out.find("SNR: 0.78 dB\nSegmental SNR: 20.83 dB\nPeak error: 100\n"),
+              std::string::npos)
+        << silent_first.out;
 }
 
 // One block of random columns whose method codes are all multiples of 4 (zero, linear of 4,
@@ -248,7 +323,9 @@ TEST(Velloxdec, CutFilesWarnExactlyWhenBlocksAreMissing) {
     constexpr int blocks = 16;
     constexpr long samples = blocks * block_size - 5;
     acm_test::BitStreamBuilder stream;
-    std::mt19937 rng(1234);
+    const std::uint32_t seed = test::test_seed(1234);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
     std::vector<long> starts;
     for (int b = 0; b < blocks; ++b) {
         starts.push_back(stream.bits());
@@ -290,6 +367,62 @@ TEST(Velloxdec, CutFilesWarnExactlyWhenBlocksAreMissing) {
         }
         if (::testing::Test::HasFailure()) return;
     }
+}
+
+// A byte changed in the sample count, or anywhere in the block stream, may move where the
+// last block ends. Bytes that follow it cannot come from the writer: "-t" and decoding warn
+// exactly when there are any (as the plain reference decoder counts them), after the damage
+// warning. (A change that makes a block fail is damage already: the blocks after it are then
+// read on from where it stopped, and rarely end before the file does.)
+TEST(Velloxdec, ChangedBytesWarnExactlyWhenBytesFollowTheLastBlock) {
+    ScratchFolder folder;
+    write_file(folder / "in.raw", raw16(test_signal(6000)));
+    ASSERT_EQ(
+        run_vellox({"-16", folder / "in.raw", folder / "in.acm", "-l", "3", "-s", "5"}, folder)
+            .exit_code,
+        0);
+    const std::string whole = read_file(folder / "in.acm");
+    // The low bytes of the count (6000 becomes 5930, a block less, and 19824), every 97th byte
+    // of the stream, and a zero byte behind the end.
+    std::vector<std::size_t> places = {4, 5};
+    for (std::size_t at = acm_header_size; at < whole.size(); at += 97) places.push_back(at);
+    places.push_back(whole.size());
+    const std::string changed = folder / "changed.acm";
+    int with_bytes_behind = 0;
+    for (const std::size_t at : places) {
+        SCOPED_TRACE("byte " + std::to_string(at));
+        std::string bytes = whole;
+        if (at < bytes.size()) {
+            bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+        } else {
+            bytes += '\0';
+        }
+        write_file(changed, bytes);
+        acm_test::ReferenceDecoder reference(changed.c_str(), 65536);
+        const std::int32_t count = reference.remaining;
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(count));
+        (void)reference.read(samples.data(), count);
+        const std::int64_t lost = reference.not_decoded();
+        const std::int64_t behind = reference.trailing_bytes();
+        if (behind > 0) ++with_bytes_behind;
+        std::string warnings;
+        if (lost > 0) {
+            warnings += "Warning: damaged input: " + std::to_string(lost) + " of " +
+                        std::to_string(count) + " samples could not be decoded\n";
+        }
+        if (behind > 0) {
+            warnings +=
+                "Warning: " + std::to_string(behind) + " bytes follow the end of the stream\n";
+        }
+        const RunResult test = run_velloxdec({"-t", changed}, folder);
+        EXPECT_EQ(test.err, warnings);
+        EXPECT_EQ(test.exit_code, warnings.empty() ? 0 : 1);
+        const RunResult decoded = run_velloxdec({changed, folder / "out.wav"}, folder);
+        EXPECT_EQ(decoded.err, warnings);
+        EXPECT_EQ(decoded.exit_code, 0);
+        if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GE(with_bytes_behind, 2);
 }
 
 TEST(Velloxdec, FailuresLeaveTheTargetAsItWasAndNothingBehind) {

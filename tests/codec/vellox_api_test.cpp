@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_support.h"
@@ -144,7 +146,7 @@ Samples decode(const Bytes& file, std::size_t count, std::uint64_t* not_decoded 
 Samples program_input(const cli::ScratchFolder& folder, const Bytes& file) {
     cli::write_file(folder / "in.acm", std::string(file.begin(), file.end()));
     AcmSource source((folder / "in.acm").c_str());
-    EXPECT_TRUE(source.open(false));
+    EXPECT_TRUE(source.open().ok());
     Samples samples(static_cast<std::size_t>(source.total_samples));
     Samples chunk(65536);
     for (std::size_t at = 0; at < samples.size(); at += chunk.size()) {
@@ -223,12 +225,37 @@ TEST(VelloxApi, DecoderReadsThroughACallback) {
     EXPECT_EQ(got_samples, decode(file, 65536));
     vellox_decoder_destroy(decoder);
 
+    // Bytes behind the last block are found by reading on to the end, once every sample was
+    // read; the file as written has none.
+    const Bytes longer = [&file] {
+        Bytes bytes = file;
+        bytes.insert(bytes.end(), {0, 1, 0});
+        return bytes;
+    }();
+    for (const Bytes* bytes : {&file, &longer}) {
+        Reader whole{bytes, 0, false};
+        ASSERT_EQ(vellox_decoder_open_callback(read, &whole, &decoder), VELLOX_OK);
+        std::uint64_t trailing = 99;
+        EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 29999, &got), VELLOX_OK);
+        EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, &trailing), VELLOX_ERROR_STATE);
+        EXPECT_EQ(trailing, 0U);
+        EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 1, &got), VELLOX_OK);
+        EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, &trailing), VELLOX_OK);
+        EXPECT_EQ(trailing, bytes->size() - file.size());
+        EXPECT_EQ(whole.at, bytes->size());
+        EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, nullptr), VELLOX_ERROR_ARGUMENT);
+        vellox_decoder_destroy(decoder);
+    }
+
     Reader failing{&file, 0, true};
     ASSERT_EQ(vellox_decoder_open_callback(read, &failing, &decoder), VELLOX_OK);
     EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 30000, &got), VELLOX_ERROR_READ);
     EXPECT_EQ(got, 30000U);
     EXPECT_EQ(vellox_decoder_read(decoder, got_samples.data(), 10, &got), VELLOX_ERROR_READ);
+    std::uint64_t trailing = 0;
+    EXPECT_EQ(vellox_decoder_trailing_bytes(decoder, &trailing), VELLOX_ERROR_READ);
     vellox_decoder_destroy(decoder);
+    EXPECT_EQ(vellox_decoder_trailing_bytes(nullptr, &trailing), VELLOX_ERROR_ARGUMENT);
 }
 
 TEST(VelloxApi, EveryMisuseGetsItsStatus) {
@@ -366,6 +393,170 @@ TEST(VelloxApi, VersionAndHeaderAsC) {
                                                  std::to_string(VELLOX_VERSION_MINOR) + "." +
                                                  std::to_string(VELLOX_VERSION_PATCH));
     EXPECT_EQ(vellox_c99_round_trip(), 0);
+}
+
+// ---- 2.0: settings that carry their size, the header's channels and rate, one call each way
+
+TEST(VelloxApi, OneCallEachWayGivesTheStreamingBytesAndSamples) {
+    cli::ScratchFolder folder;
+    const Samples samples = cli::noise(70001, 9000, 29);
+    const std::string raw = cli::raw16(samples);
+    struct Case {
+        std::vector<std::string> options;
+        int levels;
+        double percents;
+        int high_quality, channels;
+        std::uint32_t rate;
+    };
+    const Case cases[] = {
+        {{}, 7, 50.0, 0, 2, 22050},
+        {{"-l", "0", "-q0", "-c", "1", "-r", "44100"}, 0, -1.0, 0, 1, 44100},
+        {{"-q", "25", "-hq", "-C", "65535", "-R", "65535"}, 7, 25.0, 1, 65535, 65535},
+    };
+    for (const Case& c : cases) {
+        vellox_settings settings;
+        vellox_settings_init(&settings);
+        settings.levels = c.levels;
+        settings.percents = c.percents;
+        settings.high_quality = c.high_quality;
+        settings.channels = c.channels;
+        settings.sample_rate = c.rate;
+        const Bytes expected = program_output(folder, "-16", raw, c.options);
+        ASSERT_EQ(encode(settings, samples, 777), expected);
+        unsigned char* bytes = nullptr;
+        std::size_t size = 0;
+        ASSERT_EQ(vellox_encode_memory(&settings, samples.data(), samples.size(), &bytes, &size),
+                  VELLOX_OK);
+        EXPECT_EQ(Bytes(bytes, bytes + size), expected);
+
+        vellox_decoder* decoder = nullptr;
+        ASSERT_EQ(vellox_decoder_open_memory(bytes, size, &decoder), VELLOX_OK);
+        EXPECT_EQ(vellox_decoder_channels(decoder), c.channels);
+        EXPECT_EQ(vellox_decoder_sample_rate(decoder), c.rate);
+        vellox_decoder_destroy(decoder);
+
+        // A cut file loses samples alike both ways.
+        for (const std::size_t kept : {size, size / 2}) {
+            std::int16_t* decoded = nullptr;
+            std::size_t count = 0;
+            std::uint64_t lost = 0;
+            ASSERT_EQ(vellox_decode_memory(bytes, kept, &decoded, &count, &lost), VELLOX_OK);
+            std::uint64_t streaming_lost = 0;
+            EXPECT_EQ(Samples(decoded, decoded + count),
+                      decode(Bytes(bytes, bytes + kept), 65536, &streaming_lost));
+            EXPECT_EQ(lost, streaming_lost);
+            EXPECT_EQ(kept == size, lost == 0);
+            vellox_free(decoded);
+        }
+        vellox_free(bytes);
+    }
+
+    // No samples at all: a header alone, and nothing to hand out.
+    vellox_settings settings;
+    vellox_settings_init(&settings);
+    unsigned char* bytes = nullptr;
+    std::size_t size = 0;
+    ASSERT_EQ(vellox_encode_memory(&settings, nullptr, 0, &bytes, &size), VELLOX_OK);
+    EXPECT_EQ(size, 14u);
+    std::int16_t* decoded = reinterpret_cast<std::int16_t*>(&settings);
+    std::size_t count = 1;
+    EXPECT_EQ(vellox_decode_memory(bytes, size, &decoded, &count, nullptr), VELLOX_OK);
+    EXPECT_EQ(decoded, nullptr);
+    EXPECT_EQ(count, 0u);
+    vellox_free(bytes);
+    vellox_free(nullptr);
+}
+
+TEST(VelloxApi, SettingsOfEverySizeAndTheNewMisuses) {
+    const Samples samples = cli::noise(5000, 9000, 31);
+    vellox_settings settings;
+    vellox_settings_init(&settings);
+    EXPECT_EQ(settings.size, sizeof(vellox_settings));
+    EXPECT_EQ(settings.channels, 2);
+    EXPECT_EQ(settings.sample_rate, 22050u);
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(&settings);
+    std::size_t size = 99;
+    auto encode_status = [&](const vellox_settings& given) {
+        const vellox_status status =
+            vellox_encode_memory(&given, samples.data(), samples.size(), &bytes, &size);
+        if (status != VELLOX_OK) {
+            EXPECT_EQ(bytes, nullptr);
+            EXPECT_EQ(size, 0u);
+        }
+        vellox_free(bytes);
+        return status;
+    };
+    ASSERT_EQ(encode_status(settings), VELLOX_OK);
+
+    // A size the library does not know: too small, or a later header's larger struct whose
+    // extra fields this library does not read.
+    for (const std::size_t wrong : {std::size_t{0}, sizeof(std::size_t), sizeof settings - 8}) {
+        vellox_settings small = settings;
+        small.size = wrong;
+        EXPECT_EQ(encode_status(small), VELLOX_ERROR_ARGUMENT) << wrong;
+    }
+    struct Later {
+        vellox_settings known;
+        double unknown[4];
+    } later{};
+    vellox_settings_init_size(&later.known, sizeof later);
+    EXPECT_EQ(later.known.size, sizeof later);
+    EXPECT_EQ(later.unknown[0], 0.0);  // nothing written past the fields this library knows
+    later.unknown[0] = 123.0;
+    EXPECT_EQ(encode_status(later.known), VELLOX_OK);
+    // Nothing is written into a struct too small to hold the 2.0 fields.
+    vellox_settings untouched{};
+    vellox_settings_init_size(&untouched, 8);
+    EXPECT_EQ(untouched.size, 0u);
+    EXPECT_EQ(untouched.levels, 0);
+    // The exported function behind the macro fills the 2.0 fields.
+    vellox_settings by_function{};
+    (vellox_settings_init)(&by_function);
+    EXPECT_EQ(by_function.levels, 7);
+    EXPECT_EQ(by_function.sample_rate, 22050u);
+    EXPECT_GE(by_function.size, offsetof(vellox_settings, sample_rate) + sizeof(std::uint32_t));
+
+    // The header's fields: 16 bits each, 0 not allowed.
+    for (const auto& [channels, rate] : {std::pair<int, std::uint32_t>{0, 22050},
+                                         {65536, 22050},
+                                         {-1, 22050},
+                                         {2, 0},
+                                         {2, 65536},
+                                         {2, 1000000}}) {
+        vellox_settings wrong = settings;
+        wrong.channels = channels;
+        wrong.sample_rate = rate;
+        EXPECT_EQ(encode_status(wrong), VELLOX_ERROR_FORMAT) << channels << " " << rate;
+        vellox_encoder* encoder = nullptr;
+        EXPECT_EQ(vellox_encoder_create(&wrong, 10, append, nullptr, &encoder),
+                  VELLOX_ERROR_FORMAT);
+        EXPECT_EQ(encoder, nullptr);
+    }
+    EXPECT_STRNE(vellox_status_text(VELLOX_ERROR_FORMAT), "unknown status");
+
+    // Null out-pointers, and null samples with a count.
+    std::size_t count = 5;
+    EXPECT_EQ(vellox_encode_memory(&settings, samples.data(), 10, nullptr, &size),
+              VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(vellox_encode_memory(&settings, samples.data(), 10, &bytes, nullptr),
+              VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(bytes, nullptr);
+    EXPECT_EQ(vellox_encode_memory(&settings, nullptr, 10, &bytes, &size), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_encode_memory(nullptr, samples.data(), 10, &bytes, &size),
+              VELLOX_ERROR_ARGUMENT);
+    const std::uint8_t header[14] = {0x97, 0x28, 0x03, 0x01, 10, 0, 0, 0, 2, 0, 0x22, 0x56, 0x17};
+    std::int16_t* decoded = nullptr;
+    EXPECT_EQ(vellox_decode_memory(header, sizeof header, nullptr, &count, nullptr),
+              VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(vellox_decode_memory(header, sizeof header, &decoded, nullptr, nullptr),
+              VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(decoded, nullptr);
+    EXPECT_EQ(vellox_decode_memory(header, 13, &decoded, &count, nullptr), VELLOX_ERROR_NOT_ACM);
+    EXPECT_EQ(vellox_decode_memory(nullptr, 14, &decoded, &count, nullptr), VELLOX_ERROR_ARGUMENT);
+    EXPECT_EQ(vellox_decoder_channels(nullptr), 0);
+    EXPECT_EQ(vellox_decoder_sample_rate(nullptr), 0u);
 }
 
 }  // namespace

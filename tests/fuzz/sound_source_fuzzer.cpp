@@ -8,7 +8,7 @@
 
 #include "acm/acm_format.h"
 #include "fuzz/fuzz_file.h"
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (type == vellox::SoundType::automatic || type == vellox::SoundType::acm)) {
             continue;
         }
-        std::unique_ptr<vellox::SoundSource> source = vellox::open_sound_source(name, type);
+        std::unique_ptr<vellox::SoundSource> source = vellox::open_sound_source(name, type).source;
         if (source == nullptr) continue;
         if (source->total_samples < 0 || source->remaining_samples != source->total_samples) {
             __builtin_trap();

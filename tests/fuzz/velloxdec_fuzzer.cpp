@@ -3,7 +3,8 @@
 // acm_source harness, whose seeds serve here too) and the channel count; the rest is the
 // block stream. The file must announce exactly what follows its header: the samples the
 // library hands out, little-endian, the last frame completed with zeros. Read back by the
-// programs' WAV reader and compared with the decoded samples, it gives no error at all.
+// programs' WAV reader and compared with the decoded samples, it gives no error at all. The
+// bytes behind the last block are the same counted in either pass.
 
 #include <algorithm>
 #include <cmath>
@@ -14,10 +15,10 @@
 #include <vector>
 
 #include "acm/byte_stream.h"
-#include "frontend/decoder_driver.h"
+#include "frontend/decode_to_wav.h"
 #include "frontend/quality_compare.h"
 #include "fuzz/fuzz_file.h"
-#include "sources/sound_source.h"
+#include "sources/source_detection.h"
 #include "vellox/vellox.h"
 
 namespace {
@@ -62,12 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const std::uint64_t lost = vellox_decoder_samples_not_decoded(decoder);
+    std::uint64_t trailing = 0;
+    if (vellox_decoder_trailing_bytes(decoder, &trailing) != VELLOX_OK) __builtin_trap();
     vellox_decoder_destroy(decoder);
 
     const auto channels = static_cast<std::uint32_t>(format.channels);
     const std::size_t padding = (channels - sample_count % channels) % channels;
     const std::size_t data_size = 2 * (sample_count + padding);
-    if (result.failed() || result.not_decoded != lost ||
+    if (result.failed() || result.not_decoded != lost || result.trailing_bytes != trailing ||
         result.padding != static_cast<long>(padding) || wav.size() != 44 + data_size ||
         result.wav_bytes != wav.size()) {
         __builtin_trap();
@@ -87,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The file as the original of a comparison: read back, it is what was decoded.
     const char* name = vellox::fuzz::write_fuzz_file(bytes, wav.size());
     std::unique_ptr<vellox::SoundSource> original =
-        vellox::open_sound_source(name, vellox::SoundType::automatic);
+        vellox::open_sound_source(name, vellox::SoundType::automatic).source;
     if (original == nullptr || original->type_name() != std::string("WAV") ||
         original->total_samples != static_cast<std::int32_t>(sample_count + padding)) {
         __builtin_trap();
