@@ -186,7 +186,8 @@ std::vector<double> chirp(std::int64_t count, double rate) {
 }
 
 // The music mix mastered loud: a fast compressor on its envelope (attack 2 ms, release
-// 80 ms, ratio about 7) and a soft clipper, so that its peaks are dense and close to its level.
+// 80 ms, ratio about 7), a soft clipper and a hard one: dense peaks close to its level, and
+// flat tops, whose coefficients reach past the peak.
 std::vector<double> compressed(std::int64_t count, double rate) {
     std::vector<double> out = music(count, rate);
     const double attack = std::exp(-1.0 / (0.002 * rate));
@@ -197,7 +198,7 @@ std::vector<double> compressed(std::int64_t count, double rate) {
         const double k = level > envelope ? attack : release;
         envelope = k * envelope + (1.0 - k) * level;
         const double gain = std::pow(std::fmax(envelope, 30.0) / 3000.0, -0.85);
-        v = 30000.0 * std::fmax(-1.0, std::fmin(1.0, 1.1 * std::tanh(v * gain / 5000.0)));
+        v = 30000.0 * std::fmax(-1.0, std::fmin(1.0, 1.3 * std::tanh(v * gain / 5000.0)));
     }
     return out;
 }
