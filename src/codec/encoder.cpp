@@ -77,7 +77,12 @@ EncoderInit Encoder::init() {
     const std::int32_t columns = std::int32_t{1} << settings.levels;
     block_size = columns * settings.subblocks;
     to_pack = (static_cast<std::int64_t>(samples) + block_size - 1) / block_size * block_size;
-    coded_end = analysis->exact() ? to_pack : samples;
+    // Past the samples the inverse's values fall by 0.172 a row of the block: 64 rows on
+    // every one rounds to 0, so the inverse gives the last block up to there (or to its end)
+    // and zeros stand for the rest, as in the standard mode.
+    coded_end = analysis->exact()
+                    ? std::min(to_pack, samples + (std::int64_t{64} << settings.levels))
+                    : samples;
     if (!settings.analysis_only) {
         AcmHeader header;
         header.sample_count = static_cast<std::uint32_t>(samples);

@@ -118,8 +118,8 @@ private:
     std::unique_ptr<std::int16_t[]> block;         // block_size clipped coefficients
     std::unique_ptr<std::int16_t[]> zeros;         // chunk_size zeros that drain the analysis
     std::int32_t fill = 0;                         // values in block
-    std::int64_t coded_end = 0;    // coded coefficients packed: the samples' (the bank), or
-                                   // the whole blocks' (the inverse, which has them all)
+    std::int64_t coded_end = 0;    // coded coefficients packed, zeros after them: the
+                                   // samples' (the bank), or more (the inverse's, see init)
     std::int64_t coded_taken = 0;  // coded coefficients taken into blocks so far
 
     // The high-quality mode with a bit budget packs each block against the bits the standard

@@ -202,7 +202,10 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
         std::fprintf(console, message_text(Message::clipped_coefficients),
                      static_cast<long>(clips.count), static_cast<long>(clips.extreme()));
         std::fputs(message_text(Message::fade_out), console);
-        std::fflush(console);  // the note on standard error comes after it, also in one pipe
+    }
+    // The lines on standard error come after these, also where both go to one pipe.
+    std::fflush(console);
+    if (clips.count > 0) {
         std::fprintf(stderr, message_text(Message::fitting_gain), fitting_gain_db(clips));
     }
     const std::int64_t lost = context.source->samples_not_decoded();
