@@ -144,6 +144,8 @@ bool WavSource::take_format(const unsigned char* body, std::int64_t size) {
     }
     // Everything wider than 8 bits is delivered, and budgeted, as 16-bit samples.
     is_16bit = format == SampleFormat::unsigned8 ? 0 : 1;
+    channels = static_cast<std::int32_t>(u16_le(body + 2));
+    sample_rate = u32_le(body + 4);
     return true;
 }
 

@@ -3,7 +3,7 @@
 // 64 bits) samples, delivered as 16-bit samples from the "data" chunk on. Also its 64-bit form
 // RF64, whose "ds64" chunk holds the data size the 32-bit field cannot.
 
-#include <cstdint>  // std::int64_t
+#include <cstdint>  // std::int32_t, std::int64_t, std::uint32_t
 
 #include "sources/raw_pcm_source.h"
 
@@ -17,6 +17,11 @@ public:
     // cannot be read is refused as unsupported_wav_format, so that no other kind takes it.
     OpenResult open() override;
     const char* type_name() const override { return "WAV"; }
+
+    // The layout "fmt " gives, 0 until opened: what a player of the file reads. The samples
+    // are delivered as one interleaved stream whatever it says.
+    std::int32_t channels = 0;
+    std::uint32_t sample_rate = 0;
 
 private:
     // Walks the chunks up to the start of the "data" body, setting format and is_16bit from
