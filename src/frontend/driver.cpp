@@ -204,11 +204,12 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
         std::fputs(message_text(Message::fade_out), console);
     }
     // The lines on standard error come after these, also where both go to one pipe.
-    std::fflush(console);
+    const std::int64_t lost = context.source->samples_not_decoded();
+    if (clips.count > 0 || lost > 0 || level_notes_due(context.level_plan, *context.level))
+        std::fflush(console);
     if (clips.count > 0) {
         std::fprintf(stderr, message_text(Message::fitting_gain), fitting_gain_db(clips));
     }
-    const std::int64_t lost = context.source->samples_not_decoded();
     if (lost > 0) {
         std::fprintf(stderr, message_text(Message::damaged_input), static_cast<long>(lost),
                      static_cast<long>(context.samples));

@@ -83,6 +83,10 @@ bool run_pass(const EncoderSettings& settings, const InputPlace& input, double g
 
 }  // namespace
 
+bool level_notes_due(const LevelPlan& plan, const InputLevel& level) {
+    return plan.fit_db < 0.0 || (plan.limit && level.lowered() > 0);
+}
+
 void print_level_notes(const LevelPlan& plan, const InputLevel& level, std::int64_t samples) {
     if (plan.fit_db < 0.0) std::fprintf(stderr, message_text(Message::fit_applied), plan.fit_db);
     if (plan.limit && level.lowered() > 0 && samples > 0) {

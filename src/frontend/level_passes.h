@@ -40,4 +40,7 @@ struct InputPlace {
 // input) when it lowered anything.
 void print_level_notes(const LevelPlan& plan, const InputLevel& level, std::int64_t samples);
 
+// True when print_level_notes prints anything.
+[[nodiscard]] bool level_notes_due(const LevelPlan& plan, const InputLevel& level);
+
 }  // namespace vellox
