@@ -387,7 +387,7 @@ std::int64_t BlockPacker::standard_bits(const std::int16_t* values, bool last) {
     // The method codes of the zero columns that end the stream are zero bits, which the file
     // leaves out; the block of zeros, head and method codes, is the least a block costs.
     std::int32_t zero_columns = 0;
-    while (zero_columns < columns && max_magnitude[columns - 1 - zero_columns] < step)
+    while (zero_columns < columns && max_magnitude.get()[columns - 1 - zero_columns] < step)
         ++zero_columns;
     const std::int64_t least = range_bits_width + step_width + std::int64_t{method_width} * columns;
     return std::max(least, bits - std::int64_t{method_width} * zero_columns);

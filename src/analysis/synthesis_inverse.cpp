@@ -194,7 +194,7 @@ bool SynthesisInverse::init() {
     total_delay = 0;
     least = 0;
     for (std::int32_t a = 0; a < levels; ++a) {
-        InverseLevel& level = level_table[a];
+        InverseLevel& level = level_table.get()[a];
         level.columns = std::int32_t{1} << a;
         level.width = 2 * level.columns;
         const auto batch_rows =
@@ -215,7 +215,7 @@ bool SynthesisInverse::init() {
     if (!storage) return false;
     double* next = storage.get();
     for (std::int32_t a = 0; a < levels; ++a) {
-        InverseLevel& level = level_table[a];
+        InverseLevel& level = level_table.get()[a];
         level.window = next;
         next += level.capacity;
         level.previous = next;
@@ -246,7 +246,7 @@ std::int32_t SynthesisInverse::process(const std::int16_t* source, std::int32_t 
 // through the backward factor, and the row pairs that are done leave for the next stage.
 template <typename Value>
 void SynthesisInverse::take(std::int32_t a, const Value* values, std::int64_t count) {
-    InverseLevel& level = level_table[a];
+    InverseLevel& level = level_table.get()[a];
     const std::int32_t width = level.width;
     while (count > 0) {
         // The values not yet handed on stay: room for the rest of the window.
@@ -310,7 +310,7 @@ void SynthesisInverse::backward_segment(InverseLevel& level, std::int64_t first)
 
 // Row pairs from .. to - 1 of stage a, done: the next stage's input, or the coefficients.
 void SynthesisInverse::hand_on(std::int32_t a, std::int64_t from, std::int64_t to) {
-    const InverseLevel& level = level_table[a];
+    const InverseLevel& level = level_table.get()[a];
     std::int64_t n = (to - from) * level.width;
     for (std::int64_t at = from * level.width % level.capacity; n > 0;) {
         const std::int64_t piece = std::min(n, level.capacity - at);

@@ -218,7 +218,7 @@ void Encoder::coded_block_done() {
         return;
     }
     if (targets_waiting > 0) {
-        const std::int64_t target = waiting_targets[first_target];
+        const std::int64_t target = waiting_targets.get()[first_target];
         first_target = (first_target + 1) % target_capacity;
         --targets_waiting;
         pack(block.get(), target);
@@ -241,7 +241,7 @@ void Encoder::reference_block_done() {
         return;
     }
     assert(targets_waiting < target_capacity);
-    waiting_targets[(first_target + targets_waiting) % target_capacity] = target;
+    waiting_targets.get()[(first_target + targets_waiting) % target_capacity] = target;
     ++targets_waiting;
 }
 

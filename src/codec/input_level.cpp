@@ -108,7 +108,7 @@ std::int32_t InputLevel::process(const std::int16_t* samples, std::int32_t count
         std::int16_t* piece = out + written;  // the scaled samples, for the analysis
         for (std::int32_t i = 0; i < n; ++i) {
             piece[i] = scaled(samples[start + i], factor);
-            held[(fed + i) % held_size] = piece[i];
+            held.get()[(fed + i) % held_size] = piece[i];
         }
         take_coefficients(coefficients.get(), analysis->process(piece, n, coefficients.get()));
         fed += n;
@@ -119,7 +119,7 @@ std::int32_t InputLevel::process(const std::int16_t* samples, std::int32_t count
                 for (std::int64_t s = 0; s < half_window; ++s) sum += sample_need(s);
             }
             const double gain = static_cast<double>(sum) / static_cast<double>(full_sum);
-            const double value = static_cast<double>(held[left % held_size]) * gain;
+            const double value = static_cast<double>(held.get()[left % held_size]) * gain;
             out[written++] = saturate_to_int16(round_to_int32(value));
             if (left < counted && sum < full_sum) {
                 least_sum = lowered_count == 0 ? sum : std::min(least_sum, sum);
@@ -160,20 +160,22 @@ void InputLevel::take_coefficients(const std::int32_t* values, std::int32_t coun
 // before it, through a queue of rows whose needs rise from its front.
 void InputLevel::take_row_need(std::int64_t need) {
     const std::int64_t q = rows_in++;
-    row_needs[q % need_size] = need;
-    while (window_count > 0 &&
-           row_needs[window[(window_first + window_count - 1) % need_size] % need_size] >= need) {
+    row_needs.get()[q % need_size] = need;
+    while (
+        window_count > 0 &&
+        row_needs.get()[window.get()[(window_first + window_count - 1) % need_size] % need_size] >=
+            need) {
         --window_count;
     }
-    window[(window_first + window_count) % need_size] = q;
+    window.get()[(window_first + window_count) % need_size] = q;
     ++window_count;
     const std::int64_t r = q - reach_rows;
     if (r < 0) return;
-    while (window[window_first] < r - reach_rows) {
+    while (window.get()[window_first] < r - reach_rows) {
         window_first = (window_first + 1) % need_size;
         --window_count;
     }
-    row_least[r % need_size] = row_needs[window[window_first] % need_size];
+    row_least.get()[r % need_size] = row_needs.get()[window.get()[window_first] % need_size];
     rows_ready = r + 1;
 }
 
@@ -181,7 +183,7 @@ void InputLevel::take_row_need(std::int64_t need) {
 std::int64_t InputLevel::sample_need(std::int64_t t) const {
     const std::int64_t r = t < 0 ? 0 : t >> row_shift;
     assert(r < rows_ready);
-    return row_least[r % need_size];
+    return row_least.get()[r % need_size];
 }
 
 }  // namespace vellox
