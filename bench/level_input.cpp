@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     }
     const std::int32_t samples = source->total_samples;
     InputLevel level(encoding, plan.gain_db, plan.limit, plan.ceiling, samples);
-    if (!level.init()) return 1;
+    if (level.init() != VELLOX_OK) return 1;
 
     std::FILE* f = std::fopen(settings.acm_file_name, "wb");
     if (f == nullptr) return 1;

@@ -185,11 +185,11 @@ SynthesisInverse::SynthesisInverse(std::int32_t level_count)
 
 SynthesisInverse::~SynthesisInverse() = default;
 
-bool SynthesisInverse::init() {
-    if (levels < 0 || levels > 15) return false;
-    if (levels == 0) return true;
+vellox_status SynthesisInverse::init() {
+    if (levels < 0 || levels > 15) return VELLOX_ERROR_LEVELS;
+    if (levels == 0) return VELLOX_OK;
     level_table = allocate_array<InverseLevel>(levels);
-    if (!level_table) return false;
+    if (!level_table) return VELLOX_ERROR_MEMORY;
     std::int64_t values = 0;
     total_delay = 0;
     least = 0;
@@ -212,7 +212,7 @@ bool SynthesisInverse::init() {
     }
     const std::int64_t widest = std::int64_t{2} << (levels - 1);
     storage = allocate_array<double>(values + 2 * widest);
-    if (!storage) return false;
+    if (!storage) return VELLOX_ERROR_MEMORY;
     double* next = storage.get();
     for (std::int32_t a = 0; a < levels; ++a) {
         InverseLevel& level = level_table.get()[a];
@@ -225,7 +225,7 @@ bool SynthesisInverse::init() {
     }
     backward = next;
     newer = next + widest;
-    return true;
+    return VELLOX_OK;
 }
 
 std::int32_t SynthesisInverse::process(const std::int16_t* source, std::int32_t count,

@@ -6,6 +6,8 @@
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
 
+#include "vellox/vellox.h"  // vellox_status
+
 namespace vellox {
 
 struct InverseLevel;  // one stage of the inverse; synthesis_inverse.cpp
@@ -23,9 +25,9 @@ public:
     SynthesisInverse(const SynthesisInverse&) = delete;
     SynthesisInverse& operator=(const SynthesisInverse&) = delete;
 
-    // Allocates every stage's window; false when the memory cannot be had (or levels is
-    // outside 0 .. 15).
-    [[nodiscard]] bool init();
+    // Allocates every stage's window: VELLOX_OK, VELLOX_ERROR_LEVELS for levels outside
+    // 0 .. 15, or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status init();
 
     // Input values after which every coefficient before them has come out: after n + delay()
     // values at least n coefficients. 0 when levels is 0.

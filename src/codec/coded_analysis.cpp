@@ -19,7 +19,7 @@ CodedAnalysis::CodedAnalysis(const EncoderSettings& settings)
 
 CodedAnalysis::~CodedAnalysis() = default;
 
-bool CodedAnalysis::init() {
+vellox_status CodedAnalysis::init() {
     switch (filter_kind) {
         case 'O':
             bank = make_object<FoFilterBank>(levels, filter_length);
@@ -32,10 +32,11 @@ bool CodedAnalysis::init() {
             break;
     }
     taps = nullptr;  // the bank copied them, or failed
-    if (!bank || !bank->init()) return false;
-    if (!high_quality) return true;
+    if (!bank) return VELLOX_ERROR_MEMORY;
+    const vellox_status status = bank->init();
+    if (status != VELLOX_OK || !high_quality) return status;
     inverse = make_object<SynthesisInverse>(levels);
-    return inverse && inverse->init();
+    return inverse ? inverse->init() : VELLOX_ERROR_MEMORY;
 }
 
 std::int64_t CodedAnalysis::delay() const { return inverse ? inverse->delay() : bank->delay(); }

@@ -6,6 +6,8 @@
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
 
+#include "vellox/vellox.h"  // vellox_status
+
 namespace vellox {
 
 class AnalysisFilterBank;
@@ -22,8 +24,9 @@ public:
     CodedAnalysis& operator=(const CodedAnalysis&) = delete;
 
     // Makes the filter bank (in either mode: its design checks the filter settings) and, for
-    // the high-quality mode, the inverse. False when either cannot be made.
-    [[nodiscard]] bool init();
+    // the high-quality mode, the inverse: VELLOX_OK, the bank's failure (see
+    // AnalysisFilterBank::init), or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status init();
 
     // The inverse's coefficients are coded (the high-quality mode).
     bool exact() const { return inverse != nullptr; }

@@ -68,14 +68,55 @@ Encoder::Encoder(const EncoderSettings& encoder_settings, std::int32_t sample_co
 
 Encoder::~Encoder() = default;
 
-EncoderInit Encoder::init() {
+vellox_status Encoder::init() {
+    vellox_status status = make_filter_bank();
+    if (!settings.analysis_only) {
+        if (status == VELLOX_OK) status = write_header();
+        if (status == VELLOX_OK) status = make_packer();
+    }
+    if (status == VELLOX_OK) status = make_buffers();
+    return status;
+}
+
+vellox_status Encoder::make_filter_bank() {
+    assert(!analysis && failure == VELLOX_OK);
     analysis = make_object<CodedAnalysis>(settings);
-    if (!analysis || !analysis->init()) return EncoderInit::bank_failed;
+    const vellox_status status = analysis ? analysis->init() : VELLOX_ERROR_MEMORY;
     // The taps were copied into the bank; nothing of the caller's is kept.
     settings.taps = nullptr;
+    return failed_with(status);
+}
 
+vellox_status Encoder::write_header() {
+    assert(analysis && !header_written && failure == VELLOX_OK);
+    AcmHeader header;
+    header.sample_count = static_cast<std::uint32_t>(samples);
+    header.channels = settings.channels;
+    header.sample_rate = settings.sample_rate;
+    header.levels_subblocks = pack_levels_subblocks(settings.levels, settings.subblocks);
+    std::uint8_t bytes[acm_header_size];
+    encode_acm_header(header, bytes);
+    if (sink.write(bytes, sizeof bytes) != sizeof bytes) return failed_with(VELLOX_ERROR_WRITE);
+    header_written = true;
+    return VELLOX_OK;
+}
+
+vellox_status Encoder::make_packer() {
+    assert(header_written && !packer && failure == VELLOX_OK);
     const std::int32_t columns = std::int32_t{1} << settings.levels;
-    block_size = columns * settings.subblocks;
+    packer = make_object<BlockPacker>(sink, columns, settings.subblocks, settings.bit_budget);
+    if (!packer) return failed_with(VELLOX_ERROR_MEMORY);
+    packer->set_high_quality(settings.high_quality);
+    return failed_with(packer->init());
+}
+
+vellox_status Encoder::make_buffers() {
+    assert((packer || settings.analysis_only) && analysis && !coefficients && failure == VELLOX_OK);
+    block_size = settings.subblocks << settings.levels;
+    coefficients = allocate_array<std::int32_t>(std::int64_t{chunk_size} + analysis->burst());
+    block = allocate_array<std::int16_t>(block_size);
+    zeros = allocate_array<std::int16_t>(chunk_size);
+    if (!coefficients || !block || !zeros) return failed_with(VELLOX_ERROR_MEMORY);
     to_pack = (static_cast<std::int64_t>(samples) + block_size - 1) / block_size * block_size;
     // Past the samples the inverse's values fall by 0.172 a row of the block: 64 rows on
     // every one rounds to 0, so the inverse gives the last block up to there (or to its end)
@@ -83,27 +124,6 @@ EncoderInit Encoder::init() {
     coded_end = analysis->exact()
                     ? std::min(to_pack, samples + (std::int64_t{64} << settings.levels))
                     : samples;
-    if (!settings.analysis_only) {
-        AcmHeader header;
-        header.sample_count = static_cast<std::uint32_t>(samples);
-        header.channels = settings.channels;
-        header.sample_rate = settings.sample_rate;
-        header.levels_subblocks = pack_levels_subblocks(settings.levels, settings.subblocks);
-        std::uint8_t bytes[acm_header_size];
-        encode_acm_header(header, bytes);
-        if (sink.write(bytes, sizeof bytes) != sizeof bytes) return EncoderInit::header_failed;
-        header_written = true;
-
-        packer = make_object<BlockPacker>(sink, columns, settings.subblocks, settings.bit_budget);
-        if (!packer) return EncoderInit::packer_failed;
-        packer->set_high_quality(settings.high_quality);
-        if (!packer->init()) return EncoderInit::packer_failed;
-    }
-
-    coefficients = allocate_array<std::int32_t>(std::int64_t{chunk_size} + analysis->burst());
-    block = allocate_array<std::int16_t>(block_size);
-    zeros = allocate_array<std::int16_t>(chunk_size);
-    if (!coefficients || !block || !zeros) return EncoderInit::memory_failed;
 
     referenced = analysis->exact() && packer && settings.bit_budget >= 0;
     if (referenced) {
@@ -114,7 +134,9 @@ EncoderInit Encoder::init() {
         const std::int64_t coded_lead = bank_delay - analysis->least_delay();
         const std::int64_t blocks = coded_lead > 0 ? coded_lead / block_size + 1 : 0;
         const std::int64_t targets = (analysis->delay() + analysis->burst()) / block_size + 3;
-        if (blocks > INT32_MAX / 2 || targets > INT32_MAX / 2) return EncoderInit::memory_failed;
+        if (blocks > INT32_MAX / 2 || targets > INT32_MAX / 2) {
+            return failed_with(VELLOX_ERROR_MEMORY);
+        }
         block_capacity = static_cast<std::int32_t>(blocks);
         target_capacity = static_cast<std::int32_t>(targets);
         reference_coefficients = allocate_array<std::int32_t>(chunk_size);
@@ -122,32 +144,41 @@ EncoderInit Encoder::init() {
         waiting_blocks = allocate_array<std::int16_t>(std::int64_t{block_capacity} * block_size);
         waiting_targets = allocate_array<std::int64_t>(target_capacity);
         if (!reference_coefficients || !reference_block || !waiting_blocks || !waiting_targets)
-            return EncoderInit::memory_failed;
+            return failed_with(VELLOX_ERROR_MEMORY);
     }
-    return EncoderInit::ok;
+    ready = true;
+    return VELLOX_OK;
+}
+
+const AnalysisFilterBank& Encoder::filter_bank() const { return analysis->filter_bank(); }
+
+vellox_status Encoder::packer_status() const { return packer ? packer->status() : VELLOX_OK; }
+
+vellox_status Encoder::failed_with(vellox_status status) {
+    if (failure == VELLOX_OK) failure = status;
+    return status;
 }
 
 std::int64_t Encoder::delay() const {
     if (!analysis) return 0;
     if (!analysis->exact()) return analysis->delay();
-    // The inverse has coefficients past the samples too, for the whole of the last block.
+    // The inverse has coefficients past the samples too, for the last block.
     std::int64_t values = analysis->delay() + (coded_end - samples);
     if (referenced) values = std::max(values, analysis->filter_bank().delay());
     return values;
 }
 
-const AnalysisFilterBank& Encoder::filter_bank() const { return analysis->filter_bank(); }
-
-bool Encoder::feed(const std::int16_t* values, std::int64_t count) {
-    if (count < 0 || count > samples + delay() - fed || finished) return false;
-    while (count > 0 && !write_failed()) {
+vellox_status Encoder::feed(const std::int16_t* values, std::int64_t count) {
+    if (!ready || failure != VELLOX_OK || done) return VELLOX_ERROR_STATE;
+    if (count < 0 || count > samples + delay() - fed) return VELLOX_ERROR_TOO_MANY_SAMPLES;
+    while (count > 0 && packer_status() == VELLOX_OK) {
         const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, chunk_size));
         encode_chunk(values, n);
         values += n;
         count -= n;
         fed += n;
     }
-    return !write_failed();
+    return failed_with(packer_status());
 }
 
 void Encoder::encode_chunk(const std::int16_t* values, std::int32_t count) {
@@ -250,32 +281,29 @@ void Encoder::pack(const std::int16_t* values, std::int64_t standard_bits) {
     to_pack -= block_size;
 }
 
-bool Encoder::finish() {
-    if (finished || fed < samples) return false;
-    finished = true;
-    for (std::int64_t rest = samples + delay() - fed; rest > 0 && !write_failed();) {
+vellox_status Encoder::finish() {
+    if (!ready || failure != VELLOX_OK || done) return VELLOX_ERROR_STATE;
+    if (fed < samples) return VELLOX_ERROR_TOO_FEW_SAMPLES;
+    for (std::int64_t rest = samples + delay() - fed; rest > 0 && packer_status() == VELLOX_OK;) {
         const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(rest, chunk_size));
         encode_chunk(zeros.get(), n);
         rest -= n;
         fed += n;
     }
-    if (!write_failed() && fill > 0) {
+    if (packer_status() == VELLOX_OK && fill > 0) {
         // The bank's last block: its coefficients past the samples are zeros.
         std::fill(block.get() + fill, block.get() + block_size, std::int16_t{0});
         fill = 0;
         coded_block_done();
     }
-    assert(write_failed() || (blocks_waiting == 0 && targets_waiting == 0));
-    return packer ? packer->finish() : true;
+    assert(packer_status() != VELLOX_OK || (blocks_waiting == 0 && targets_waiting == 0));
+    const vellox_status status = failed_with(packer ? packer->finish() : VELLOX_OK);
+    done = status == VELLOX_OK;
+    return status;
 }
 
 std::int64_t Encoder::bytes_written() const {
     return (header_written ? acm_header_size : 0) + (packer ? packer->bytes_written() : 0);
-}
-
-bool Encoder::write_failed() const {
-    if (settings.analysis_only) return false;
-    return !header_written || (packer && packer->write_failed());
 }
 
 }  // namespace vellox

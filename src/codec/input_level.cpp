@@ -63,11 +63,13 @@ InputLevel::InputLevel(const EncoderSettings& encoder_settings, double gain_db, 
 
 InputLevel::~InputLevel() = default;
 
-bool InputLevel::init() {
-    if (!limit) return true;
+vellox_status InputLevel::init() {
+    if (!limit) return VELLOX_OK;
     analysis = make_object<CodedAnalysis>(settings);
     settings.taps = nullptr;
-    if (!analysis || !analysis->init()) return false;
+    if (!analysis) return VELLOX_ERROR_MEMORY;
+    const vellox_status status = analysis->init();
+    if (status != VELLOX_OK) return status;
     row_shift = settings.levels;
     const std::int64_t row = std::int64_t{1} << row_shift;
     reach_rows = static_cast<std::int32_t>((half_window + row - 1) / row) + 1 + support_rows;
@@ -84,7 +86,8 @@ bool InputLevel::init() {
     row_needs = allocate_array<std::int64_t>(need_size);
     row_least = allocate_array<std::int64_t>(need_size);
     window = allocate_array<std::int64_t>(need_size);
-    return coefficients && held && row_needs && row_least && window;
+    return coefficients && held && row_needs && row_least && window ? VELLOX_OK
+                                                                    : VELLOX_ERROR_MEMORY;
 }
 
 double InputLevel::least_gain() const {

@@ -37,8 +37,9 @@ public:
     InputLevel(const InputLevel&) = delete;
     InputLevel& operator=(const InputLevel&) = delete;
 
-    // Makes the limiter's analysis and buffers; false when they cannot be made.
-    [[nodiscard]] bool init();
+    // Makes the limiter's analysis and buffers: VELLOX_OK, or the analysis's failure (see
+    // CodedAnalysis::init) or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status init();
 
     // The limiter's look-ahead: the first delay() samples in give none out. 0 without it.
     std::int64_t delay() const { return lookahead; }

@@ -114,28 +114,31 @@ bool set_up_conversion(ConversionContext& context) {
         context.level_plan.gain_db = settings.gain_db;
     }
     context.encoder = make_object<Encoder>(encoding, context.samples, context.sink);
-    switch (context.encoder == nullptr ? EncoderInit::bank_failed : context.encoder->init()) {
-        case EncoderInit::ok:
-            break;
-        case EncoderInit::bank_failed:
-            print_message(Message::cannot_create_coder);
-            return false;
-        case EncoderInit::header_failed:
-            context.output.print_write_error(context.sink.error());
-            return false;
-        case EncoderInit::packer_failed:
-            print_message(Message::cannot_create_packer);
-            return false;
-        case EncoderInit::memory_failed:
-            print_message(Message::cannot_allocate_memory);
-            return false;
+    // The encoder is made step by step, each failure with its own message.
+    Encoder* encoder = context.encoder.get();
+    if (encoder == nullptr || encoder->make_filter_bank() != VELLOX_OK) {
+        print_message(Message::cannot_create_coder);
+        return false;
+    }
+    if (encoder->write_header() != VELLOX_OK) {
+        context.output.print_write_error(context.sink.error());
+        return false;
+    }
+    if (encoder->make_packer() != VELLOX_OK) {
+        print_message(Message::cannot_create_packer);
+        return false;
+    }
+    if (encoder->make_buffers() != VELLOX_OK) {
+        print_message(Message::cannot_allocate_memory);
+        return false;
     }
     const LevelPlan& plan = context.level_plan;
     context.level =
         make_object<InputLevel>(encoding, plan.gain_db, plan.limit, plan.ceiling, context.samples);
     context.chunk = allocate_array<std::int16_t>(chunk_size);
     context.leveled = allocate_array<std::int16_t>(chunk_size);
-    if (!context.level || !context.level->init() || !context.chunk || !context.leveled) {
+    if (!context.level || context.level->init() != VELLOX_OK || !context.chunk ||
+        !context.leveled) {
         print_message(Message::cannot_allocate_memory);
         return false;
     }
@@ -169,7 +172,7 @@ bool run_main_loop(ConversionContext& context) {
         std::fputc('#', context.console);
         std::fflush(context.console);
         to_feed -= n;
-        if (encoder.write_failed()) break;
+        if (encoder.status() != VELLOX_OK) break;
     }
     std::fputs("#\n", context.console);
 
@@ -178,7 +181,7 @@ bool run_main_loop(ConversionContext& context) {
         print_system_error(context.settings.snd_file_name);
         return false;
     }
-    if (!encoder.finish()) {
+    if (encoder.finish() != VELLOX_OK) {
         context.output.print_write_error(context.sink.error());
         return false;
     }

@@ -45,14 +45,11 @@ bool run_pass(const EncoderSettings& settings, const InputPlace& input, double g
     Encoder scan(analysis, samples, unused);
     std::unique_ptr<std::int16_t[]> chunk = allocate_array<std::int16_t>(Encoder::chunk_size);
     std::unique_ptr<std::int16_t[]> leveled = allocate_array<std::int16_t>(Encoder::chunk_size);
-    const EncoderInit made = scan.init();
-    if (made != EncoderInit::ok) {
-        const Message message = made == EncoderInit::bank_failed ? Message::cannot_create_coder
-                                                                 : Message::cannot_allocate_memory;
-        print_error(message_text(message), nullptr);
+    if (scan.make_filter_bank() != VELLOX_OK) {
+        print_error(message_text(Message::cannot_create_coder), nullptr);
         return false;
     }
-    if (!level.init() || !chunk || !leveled) {
+    if (scan.make_buffers() != VELLOX_OK || level.init() != VELLOX_OK || !chunk || !leveled) {
         print_error(message_text(Message::cannot_allocate_memory), nullptr);
         return false;
     }

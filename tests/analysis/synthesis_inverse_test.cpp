@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "acm/subband_synthesis.h"
+#include "common/alloc.h"
 
 namespace vellox {
 namespace {
@@ -39,7 +40,7 @@ Samples test_signal(std::size_t count, double amplitude, unsigned seed) {
 Values coefficients_of(std::int32_t levels, const Samples& samples, std::size_t block_size,
                        std::size_t chunk) {
     SynthesisInverse inverse(levels);
-    EXPECT_TRUE(inverse.init());
+    EXPECT_EQ(inverse.init(), VELLOX_OK);
     const std::size_t needed = (samples.size() + block_size - 1) / block_size * block_size;
     Samples input(needed + static_cast<std::size_t>(inverse.delay()), 0);
     std::copy(samples.begin(), samples.end(), input.begin());
@@ -59,7 +60,7 @@ Values coefficients_of(std::int32_t levels, const Samples& samples, std::size_t 
 // What the reader makes of the coefficients: clipped to 16 bits, block by block.
 Samples decode(std::int32_t levels, Values coefficients, std::int32_t rows) {
     SubbandSynthesis synthesis(levels);
-    EXPECT_TRUE(synthesis.allocate_state());
+    EXPECT_EQ(synthesis.allocate_state(), VELLOX_OK);
     const std::size_t block_size = static_cast<std::size_t>(rows) << levels;
     Samples samples(coefficients.size());
     for (std::size_t at = 0; at < coefficients.size(); at += block_size) {
@@ -154,9 +155,15 @@ TEST(SynthesisInverse, SilenceImpulsesAndSquareWaves) {
 
 TEST(SynthesisInverse, InitFailsOutsideTheLevelsAndOnMemory) {
     SynthesisInverse too_deep(16);
-    EXPECT_FALSE(too_deep.init());
+    EXPECT_EQ(too_deep.init(), VELLOX_ERROR_LEVELS);
     SynthesisInverse negative(-1);
-    EXPECT_FALSE(negative.init());
+    EXPECT_EQ(negative.init(), VELLOX_ERROR_LEVELS);
+    for (const std::int64_t failing : {1, 2}) {
+        SynthesisInverse inverse(7);
+        fail_allocation_number(failing);
+        EXPECT_EQ(inverse.init(), VELLOX_ERROR_MEMORY);
+        fail_allocation_number(0);
+    }
 }
 
 }  // namespace

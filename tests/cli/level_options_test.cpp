@@ -201,7 +201,7 @@ TEST(LevelOptions, LimitLowersOnlyWhereCoefficientsWouldClip) {
     LevelPlan plan;
     ASSERT_TRUE(plan_level(settings, place, 0.0, false, true, source, plan));
     InputLevel level(settings, plan.gain_db, true, plan.ceiling, 60000);
-    ASSERT_TRUE(level.init());
+    ASSERT_EQ(level.init(), VELLOX_OK);
     Samples padded = input;
     padded.resize(input.size() + static_cast<std::size_t>(level.delay()), 0);
     Samples limited(padded.size());

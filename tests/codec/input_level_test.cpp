@@ -59,11 +59,11 @@ TEST(InputLevel, TheFixedGainRoundsHalvesAwayFromZeroAndSaturates) {
     EncoderSettings settings;
     // 20 log10(1.5) dB: 3 * 1.5 = 4.5 gives 5, -3 gives -5; 30000 saturates.
     InputLevel level(settings, 20.0 * std::log10(1.5), false, 1.0, 5);
-    ASSERT_TRUE(level.init());
+    ASSERT_EQ(level.init(), VELLOX_OK);
     EXPECT_EQ(level.delay(), 0);
     EXPECT_EQ(run(level, {3, -3, 30000, -30000, 0}, 5), (Samples{5, -5, 32767, -32768, 0}));
     InputLevel unchanged(settings, 0.0, false, 1.0, 3);
-    ASSERT_TRUE(unchanged.init());
+    ASSERT_EQ(unchanged.init(), VELLOX_OK);
     EXPECT_EQ(run(unchanged, {-32768, 1, 32767}, 3), (Samples{-32768, 1, 32767}));
 }
 
@@ -84,9 +84,9 @@ std::int64_t clipped_coefficients(EncoderSettings settings, const Samples& sampl
     settings.analysis_only = true;
     MemorySink unused;
     Encoder scan(settings, static_cast<std::int32_t>(samples.size()), unused);
-    EXPECT_EQ(scan.init(), EncoderInit::ok);
-    EXPECT_TRUE(scan.feed(samples.data(), static_cast<std::int64_t>(samples.size())));
-    EXPECT_TRUE(scan.finish());
+    EXPECT_EQ(scan.init(), VELLOX_OK);
+    EXPECT_EQ(scan.feed(samples.data(), static_cast<std::int64_t>(samples.size())), VELLOX_OK);
+    EXPECT_EQ(scan.finish(), VELLOX_OK);
     return scan.clips().count;
 }
 
@@ -99,7 +99,7 @@ TEST(InputLevel, TheLimiterLowersOnlyWhatWouldClipWhateverTheCallSizes) {
         ASSERT_GT(clipped_coefficients(settings, input), 0);
 
         InputLevel level(settings, 0.0, true, 0.995, static_cast<std::int64_t>(input.size()));
-        ASSERT_TRUE(level.init());
+        ASSERT_EQ(level.init(), VELLOX_OK);
         Samples padded = input;
         padded.resize(input.size() + static_cast<std::size_t>(level.delay()), 0);
         Samples limited = run(level, padded, 65536);
@@ -115,7 +115,7 @@ TEST(InputLevel, TheLimiterLowersOnlyWhatWouldClipWhateverTheCallSizes) {
 
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{777}, std::size_t{4096}}) {
             InputLevel again(settings, 0.0, true, 0.995, static_cast<std::int64_t>(input.size()));
-            ASSERT_TRUE(again.init());
+            ASSERT_EQ(again.init(), VELLOX_OK);
             EXPECT_EQ(run(again, padded, chunk), limited) << chunk;
             EXPECT_EQ(again.lowered(), level.lowered());
         }
