@@ -29,6 +29,7 @@ constexpr const char* texts[] = {
     "'filter_length' parameter should be between 3 and 402.\n",
     "'subblocks' parameter (-s) should be between 1 and 4095.\n",
     "'percents' parameter (-q) should be between 1 and 100.\n",
+    "'gain' parameter (--gain) should be between -60 and 20.\n",
     "Warning: %ld coefficients were truncated. Max. truncated value: %ld\n",
     "Fade out your signal to fit into [-32768;+32767] interval.\n",
     "Warning: damaged input: %ld of %ld samples could not be decoded\n",
@@ -42,9 +43,13 @@ constexpr const char* texts[] = {
     "'channels' parameter (-c) should be between 1 and 65535.\n",
     "'rate' parameter (-r) should be between 1 and 65535.\n",
     "Warning: %ld bytes follow the end of the stream\n",
+    "Note: --gain %.1f would fit every coefficient\n",
+    "Note: --fit applied a gain of %.1f dB\n",
+    "Note: --limit lowered %.1f%% of the input, by at most %.1f dB\n",
+    "Input file changed while it was read",
 };
 static_assert(sizeof texts / sizeof texts[0] ==
-                  static_cast<std::size_t>(Message::trailing_bytes) + 1,
+                  static_cast<std::size_t>(Message::input_changed) + 1,
               "one text for every message");
 
 }  // namespace
