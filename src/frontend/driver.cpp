@@ -10,6 +10,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "codec/encoder.h"
+#include "codec/input_level.h"
 #include "common/alloc.h"
 #include "frontend/console.h"
 #include "frontend/errors.h"
@@ -18,6 +19,7 @@
 #include "frontend/input_source.h"
 #include "frontend/input_spool.h"
 #include "frontend/job_channel.h"
+#include "frontend/level_passes.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/progress_marks.h"
@@ -45,8 +47,11 @@ struct ConversionContext {
     FileByteSink sink;               // the output file, for the encoder
     std::unique_ptr<double[]> taps;  // the magnitudes of a "-fc" file
     std::unique_ptr<Encoder> encoder;
-    std::int32_t samples = 0;               // the source's sample count, taken once after opening
-    std::unique_ptr<std::int16_t[]> chunk;  // chunk_size samples from the source
+    LevelPlan level_plan;                     // "--gain", "--fit" and "--limit"
+    std::unique_ptr<InputLevel> level;        // the samples' way from the source to the encoder
+    std::int32_t samples = 0;                 // the source's sample count, taken once after opening
+    std::unique_ptr<std::int16_t[]> chunk;    // chunk_size samples from the source
+    std::unique_ptr<std::int16_t[]> leveled;  // chunk_size samples for the encoder
 };
 
 void print_message(Message message) { print_error(message_text(message), nullptr); }
@@ -98,6 +103,19 @@ bool set_up_conversion(ConversionContext& context) {
     const std::int32_t block_size = settings.subblocks << settings.levels;
     encoding.bit_budget = derive_bit_budget(settings.percents, context.source->is_16bit != 0,
                                             context.samples, block_size);
+    // "--fit" and "--limit" read the input first: the source is at its start again after.
+    if (settings.fit || settings.limit) {
+        const InputPlace place = {settings.snd_file_name, settings.snd_type,
+                                  context.input.descriptor()};
+        if (!plan_level(encoding, place, settings.gain_db, settings.fit, settings.limit,
+                        context.source, context.level_plan)) {
+            if (context.source == nullptr)
+                std::fputs(message_text(Message::cannot_open_input), stderr);
+            return false;
+        }
+    } else {
+        context.level_plan.gain_db = settings.gain_db;
+    }
     context.encoder = make_object<Encoder>(encoding, context.samples, context.sink);
     // The encoder is made step by step, each failure with its own message.
     Encoder* encoder = context.encoder.get();
@@ -117,8 +135,13 @@ bool set_up_conversion(ConversionContext& context) {
         print_message(Message::cannot_allocate_memory);
         return false;
     }
+    const LevelPlan& plan = context.level_plan;
+    context.level =
+        make_object<InputLevel>(encoding, plan.gain_db, plan.limit, plan.ceiling, context.samples);
     context.chunk = allocate_array<std::int16_t>(chunk_size);
-    if (context.chunk == nullptr) {
+    context.leveled = allocate_array<std::int16_t>(chunk_size);
+    if (!context.level || context.level->init() != VELLOX_OK || !context.chunk ||
+        !context.leveled) {
         print_message(Message::cannot_allocate_memory);
         return false;
     }
@@ -131,7 +154,9 @@ void tear_down_conversion(ConversionContext& context) {
     context.encoder.reset();
     context.output.discard();
     context.source.reset();
+    context.level.reset();
     context.chunk.reset();
+    context.leveled.reset();
     context.taps.reset();
 }
 
@@ -141,12 +166,14 @@ void tear_down_conversion(ConversionContext& context) {
 bool run_main_loop(ConversionContext& context) {
     SoundSource& source = *context.source;
     Encoder& encoder = *context.encoder;
+    InputLevel& level = *context.level;
     ProgressMarks marks(context.quiet ? nullptr : context.console, context.samples);
     std::int64_t fed = 0;
-    for (std::int64_t to_feed = encoder.delay() + context.samples; to_feed > 0;) {
+    for (std::int64_t to_feed = encoder.delay() + level.delay() + context.samples; to_feed > 0;) {
         const auto n = static_cast<std::int32_t>(to_feed < chunk_size ? to_feed : chunk_size);
         (void)source.read(context.chunk.get(), n);
-        (void)encoder.feed(context.chunk.get(), n);
+        const std::int32_t m = level.process(context.chunk.get(), n, context.leveled.get());
+        (void)encoder.feed(context.leveled.get(), m);
         fed += n;
         marks.mark(fed);
         to_feed -= n;
@@ -186,11 +213,18 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
                      static_cast<long>(clips.count), static_cast<long>(clips.extreme()));
         std::fputs(message_text(Message::fade_out), console);
     }
+    // The lines on standard error come after these, also where both go to one pipe.
     const std::int64_t lost = context.source->samples_not_decoded();
+    if (clips.count > 0 || lost > 0 || level_notes_due(context.level_plan, *context.level))
+        std::fflush(console);
+    if (clips.count > 0) {
+        std::fprintf(stderr, message_text(Message::fitting_gain), fitting_gain_db(clips));
+    }
     if (lost > 0) {
         std::fprintf(stderr, message_text(Message::damaged_input), static_cast<long>(lost),
                      static_cast<long>(context.samples));
     }
+    print_level_notes(context.level_plan, *context.level, context.samples);
 }
 
 }  // namespace

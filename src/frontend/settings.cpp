@@ -53,6 +53,11 @@ ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console
         std::fputs(message_text(Message::header_rate_range), console);
         return ParseOutcome::rejected;
     }
+    // Not-a-number fails too.
+    if (!(settings.gain_db >= -60.0 && settings.gain_db <= 20.0)) {
+        std::fputs(message_text(Message::gain_range), console);
+        return ParseOutcome::rejected;
+    }
     return ParseOutcome::accepted;
 }
 
@@ -86,10 +91,13 @@ bool is_type_word(const char* word) {
 
 int option_words(const char* word, const char* next, bool batch) {
     if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") || word_is(word, "-fc") ||
-        word_is(word, "-c") || word_is(word, "-r")) {
+        word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--gain")) {
         return 2;
     }
-    if (word_is(word, "-q0") || word_is(word, "-hq") || word_is(word, "--quiet")) return 1;
+    if (word_is(word, "-q0") || word_is(word, "-hq") || word_is(word, "--fit") ||
+        word_is(word, "--limit") || word_is(word, "--quiet")) {
+        return 1;
+    }
     if (word_is(word, "-fd") || word_is(word, "-fo")) {
         if (next == nullptr) return 1;
         if (next[0] == '-') return 1;
@@ -131,7 +139,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
         const char* word = argv[i];
         const bool has_next = i + 1 < argc;
         if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") ||
-            word_is(word, "-fc") || word_is(word, "-c") || word_is(word, "-r")) {
+            word_is(word, "-fc") || word_is(word, "-c") || word_is(word, "-r") ||
+            word_is(word, "--gain")) {
             if (!has_next) return ParseOutcome::show_usage;
             const char* value = argv[++i];
             if (word_is(word, "-l")) {
@@ -144,6 +153,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
                 settings.subblocks = integer_value(value);
             } else if (word_is(word, "-q")) {
                 settings.percents = real_value(value);
+            } else if (word_is(word, "--gain")) {
+                settings.gain_db = real_value(value);
             } else {
                 settings.filter_kind = 'C';
                 settings.filter_file_name = value;
@@ -152,6 +163,10 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             settings.percents = -1.0;
         } else if (word_is(word, "-hq")) {
             settings.high_quality = true;
+        } else if (word_is(word, "--fit")) {
+            settings.fit = true;
+        } else if (word_is(word, "--limit")) {
+            settings.limit = true;
         } else if (word_is(word, "--quiet")) {
             // Read before the parse: asks_for_quiet.
         } else if (word_is(word, "-fd") || word_is(word, "-fo")) {
@@ -189,8 +204,8 @@ void print_options(std::FILE* console) {
         "                  most 100 (default 50); a target, not a limit: small -l and -s\n"
         "                  values can exceed it\n"
         "   -q0            no size target: every block is coded exactly (also -q -1)\n"
-        "   -hq            high quality: the same size target, a lower error; encodes at\n"
-        "                  about half the speed (no change with -q0)\n"
+        "   -hq            high quality: coefficients the decoder maps back onto the input,\n"
+        "                  the same size target, a lower error; with -q0 every block exact\n"
         "   -l levels      transform levels, 0 to 15: 2^levels sub-bands (default 7)\n"
         "   -s subblocks   rows per block, 1 to 4095 (default 16)\n"
         "   -fd [length]   the default filter design, 3 to 806 one-sided taps (default 11)\n"
@@ -201,6 +216,10 @@ void print_options(std::FILE* console) {
         "   -c channels    the channel count the header gives, 1 to 65535 (default 2)\n"
         "   -r rate        the sample rate the header gives, 1 to 65535 Hz (default 22050);\n"
         "                  neither changes the samples: a player reads them from the header\n"
+        "   --gain dB      every sample times 10^(dB/20) first, -60 to 20 (default 0)\n"
+        "   --fit          the largest gain up to 0 dB at which no coefficient is clipped,\n"
+        "                  found in a pass over the input before the conversion\n"
+        "   --limit        lowers the level only where coefficients would be clipped\n"
         "   --quiet        no banner, progress marks or report; warnings and errors still\n"
         "   -              as snd_file_name: standard input; as acm_file_name: standard\n"
         "                  output (the console text then goes to standard error)\n"

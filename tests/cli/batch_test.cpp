@@ -75,13 +75,15 @@ void make_inputs(const ScratchFolder& folder) {
     }
 }
 
-// The lines of a two-name run's report after its rate (the warnings), each headed by name.
+// The lines of a two-name run's report after its rate (the warnings), then its standard
+// error's (the notes), each headed by name.
 std::string warnings_of(const std::string& name, const RunResult& run) {
     const std::size_t rate = run.out.find("Compression rate: ");
+    const std::string lines = run.out.substr(run.out.find('\n', rate) + 1) + run.err;
     std::string warnings;
-    std::size_t start = run.out.find('\n', rate) + 1;
-    for (std::size_t end; (end = run.out.find('\n', start)) != std::string::npos; start = end + 1)
-        warnings += name + ": " + run.out.substr(start, end + 1 - start);
+    std::size_t start = 0;
+    for (std::size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
+        warnings += name + ": " + lines.substr(start, end + 1 - start);
     return warnings;
 }
 
@@ -92,8 +94,9 @@ TEST(Batch, OutputsAreThoseOfOneAtATimeRunsAndEachFinishedFileGetsItsLine) {
     mkdir((folder / "out").c_str(), 0755);
     RunOptions in_folder;
     in_folder.working_directory = folder.path();
-    for (const Words& options : {Words{}, Words{"-q0", "-l", "3"},
-                                 Words{"-hq", "-s", "8", "-fd", "20"}, Words{"-16", "-q", "30"}}) {
+    for (const Words& options :
+         {Words{}, Words{"-q0", "-l", "3"}, Words{"-hq", "-s", "8", "-fd", "20"},
+          Words{"-16", "-q", "30"}, Words{"--gain", "-3", "--limit"}, Words{"--fit"}}) {
         SCOPED_TRACE(testing::PrintToString(options));
         // One job at a time: the lines in the inputs' order, beside the inputs. The options
         // stand before, between and after the names.
@@ -357,7 +360,7 @@ TEST(Quiet, NothingIsPrintedOnSuccessButWarningsAndErrorsStill) {
     // The clipping warning stays where it is; the batch puts the name before it.
     const RunResult clipped = run_vellox({"b.wav", "b.acm", "--quiet"}, folder, in_folder);
     EXPECT_EQ(clipped.out.substr(0, 9), "Warning: ");
-    EXPECT_EQ(clipped.err, "");
+    EXPECT_EQ(clipped.err.substr(0, 13), "Note: --gain ");
     write_file(folder / "cut.acm", read_file(folder / "a.acm").substr(0, 14));
     mkdir((folder / "out").c_str(), 0755);
     const RunResult batch =

@@ -464,7 +464,7 @@ bool sane_errors(const std::string& err, const std::string& name) {
         const std::size_t end = err.find('\n', start);
         if (end == std::string::npos) return false;
         if (allowed.count(err.substr(start, end - start)) == 0 &&
-            err.compare(start, 9, "Warning: ") != 0) {
+            err.compare(start, 9, "Warning: ") != 0 && err.compare(start, 6, "Note: ") != 0) {
             return false;
         }
         start = end + 1;
