@@ -23,6 +23,11 @@ struct ConversionSettings {
     bool high_quality = false;               // "-hq": rounding and steps spread over blocks
     std::int32_t channels = 2;               // "-c": the header's channel count, 1 .. 65535
     std::int32_t sample_rate = 22050;        // "-r": the header's rate in Hz, 1 .. 65535
+    bool channels_given = false;             // "-c" was given
+    bool rate_given = false;                 // "-r" was given
+    bool resample = false;                   // "--resample": convert the signal's rate
+    std::int32_t resample_rate = 0;          // "--resample": that rate in Hz, 8000 .. 192000
+    bool downmix = false;                    // "--downmix": mix all channels into one
 };
 
 enum class ParseOutcome {
