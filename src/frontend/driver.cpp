@@ -79,13 +79,12 @@ SetUp set_up_signal(ConversionContext& context) {
     const std::uint32_t rate =
         settings.resample ? static_cast<std::uint32_t>(settings.resample_rate) : input_rate;
     if (rate != input_rate) {
-        // libsoxr's filters for ratios far beyond these grow without bound (or fail).
-        if (input_rate < 1000 || input_rate > 1000000) {
+        if (input_rate < ConvertedSource::lowest_resampled_rate ||
+            input_rate > ConvertedSource::highest_resampled_rate) {
             std::fprintf(console, message_text(Message::input_rate_not_resampled), input_rate);
             return SetUp::out_of_range;
         }
-        // Every channel has filters of its own: 64 take about 15 MB.
-        if (!settings.downmix && source.channels > 64) {
+        if (!settings.downmix && source.channels > ConvertedSource::most_resampled_channels) {
             std::fprintf(console, message_text(Message::too_many_channels), source.channels);
             return SetUp::out_of_range;
         }

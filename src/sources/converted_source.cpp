@@ -36,6 +36,10 @@ OpenResult ConvertedSource::open() {
     const std::int32_t output_channels = downmix ? 1 : input_channels;
     input_frames_left = (std::int64_t{input.total_samples} + input_channels - 1) / input_channels;
     const bool resampling = output_rate != input_rate;
+    if (resampling && (input_rate < lowest_resampled_rate || input_rate > highest_resampled_rate ||
+                       output_channels > most_resampled_channels)) {
+        return OpenResult::refused(Refusal::unsupported_format);
+    }
     const std::int64_t frames = resampling
                                     ? converted_frames(input_frames_left, input_rate, output_rate)
                                     : input_frames_left;

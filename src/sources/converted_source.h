@@ -13,6 +13,12 @@ namespace vellox {
 
 class ConvertedSource : public SoundSource {
 public:
+    // What the resampler takes: libsoxr's filters for ratios far beyond these grow without
+    // bound (or fail), and every channel has filters of its own (64 take about 15 MB).
+    static constexpr std::uint32_t lowest_resampled_rate = 1000;  // Hz, of the input
+    static constexpr std::uint32_t highest_resampled_rate = 1000000;
+    static constexpr std::int32_t most_resampled_channels = 64;
+
     // input: borrowed, opened, its channels and sample_rate known, nothing read from it yet.
     // downmix: mix all channels into one. rate: the output's rate in Hz, 0 to keep the
     // input's. Allocates nothing.
@@ -20,7 +26,8 @@ public:
     ~ConvertedSource() override;
 
     // Fixes the output's count, then makes the buffers and the resampler: input_too_long when
-    // the output would pass 2^31 - 1 samples, no_memory.
+    // the output would pass 2^31 - 1 samples, unsupported_format for a rate or channel count
+    // the resampler does not take (see above), no_memory.
     OpenResult open() override;
     const char* type_name() const override { return input.type_name(); }
 
