@@ -2,7 +2,7 @@
 
 #include "sources/converted_source.h"
 
-#include <algorithm>  // std::min, std::max, std::fill
+#include <algorithm>  // std::min, std::max
 #include <cerrno>     // ENOMEM
 #include <cstring>    // std::memcpy
 
@@ -19,7 +19,7 @@ constexpr std::int32_t chunk_samples = 8192;      // values per chunk, in whole 
 }  // namespace
 
 ConvertedSource::ConvertedSource(SoundSource& source, bool mix_down, std::uint32_t rate)
-    : SoundSource(""), input(source), downmix(mix_down), output_rate(rate) {}
+    : StagedSource(""), input(source), downmix(mix_down), output_rate(rate) {}
 
 ConvertedSource::~ConvertedSource() = default;
 
@@ -133,22 +133,6 @@ bool ConvertedSource::refill() {
         // Drained, or stuck: a resampler that neither takes nor gives would loop for ever.
         if (input_ended || used == 0) return false;
     }
-}
-
-std::int32_t ConvertedSource::read(std::int16_t* buffer, std::int32_t count) {
-    if (count <= 0) return 0;
-    const std::int32_t n = std::min(count, remaining_samples);
-    std::int32_t done = 0;
-    while (done < n && (staged_next < staged_count || refill())) {
-        const std::int32_t piece = std::min(n - done, staged_count - staged_next);
-        std::memcpy(buffer + done, staged.get() + staged_next,
-                    static_cast<std::size_t>(piece) * sizeof *buffer);
-        staged_next += piece;
-        done += piece;
-    }
-    std::fill(buffer + done, buffer + count, std::int16_t{0});
-    remaining_samples -= n;
-    return n;
 }
 
 }  // namespace vellox

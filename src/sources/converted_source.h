@@ -7,11 +7,11 @@
 #include <memory>   // std::unique_ptr
 
 #include "sources/resampler.h"
-#include "sources/sound_source.h"
+#include "sources/staged_source.h"
 
 namespace vellox {
 
-class ConvertedSource : public SoundSource {
+class ConvertedSource : public StagedSource {
 public:
     // What the resampler takes: libsoxr's filters for ratios far beyond these grow without
     // bound (or fail), and every channel has filters of its own (64 take about 15 MB).
@@ -31,12 +31,11 @@ public:
     OpenResult open() override;
     const char* type_name() const override { return input.type_name(); }
 
-    // The converted frames, interleaved: a downmixed frame is the mean of the input frame's
-    // values rounded half away from zero; resampled values are libsoxr's output rounded half
-    // away from zero (x * 32768) and saturated. The input's last frame, when incomplete, is
-    // completed with zeros. What the resampler gives past the count is dropped, what it gives
-    // short of it is zeros.
-    std::int32_t read(std::int16_t* buffer, std::int32_t count) override;
+    // read hands out the converted frames, interleaved: a downmixed frame is the mean of the
+    // input frame's values rounded half away from zero; resampled values are libsoxr's output
+    // rounded half away from zero (x * 32768) and saturated. The input's last frame, when
+    // incomplete, is completed with zeros. What the resampler gives past the count is dropped,
+    // what it gives short of it is zeros.
 
     // The output frames for input_frames frames at input_rate converted to output_rate:
     // input_frames * output_rate / input_rate rounded to the nearest, a half up.
@@ -49,7 +48,7 @@ private:
     std::int32_t read_input();
 
     // Makes the next converted frames into staged; false when there are no more.
-    bool refill();
+    bool refill() override;
 
     SoundSource& input;  // borrowed
     bool downmix;
@@ -62,10 +61,7 @@ private:
     std::unique_ptr<std::int16_t[]> mixed;      // chunk_frames mixed frames; downmix only
     std::unique_ptr<Resampler> resampler;       // only when the rate changes
     std::unique_ptr<double[]> resampled;        // output_capacity frames from the resampler
-    std::unique_ptr<std::int16_t[]> staged;     // converted values, staged_next the next one
-    std::int32_t staged_count = 0;
-    std::int32_t staged_next = 0;
-    const std::int16_t* pending = nullptr;  // input frames the resampler has not taken yet
+    const std::int16_t* pending = nullptr;      // input frames the resampler has not taken yet
     std::int32_t pending_frames = 0;
     bool input_ended = false;  // all input frames went to the resampler
 };

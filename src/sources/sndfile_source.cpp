@@ -9,17 +9,15 @@
 
 #include "sources/sndfile_source.h"
 
-#include <algorithm>  // std::fill, std::min, std::max
-
 #if VELLOX_HAVE_SNDFILE
 #include <fcntl.h>  // ::open, ::fcntl, O_*
 #include <sndfile.h>
 #include <sys/types.h>  // off_t
 #include <unistd.h>     // ::pread, ::dup2, ::close
 
-#include <cerrno>   // errno, EIO
-#include <cstdio>   // std::fread, std::ferror, fseeko, ftello
-#include <cstring>  // std::memcpy
+#include <algorithm>  // std::max
+#include <cerrno>     // errno, EIO
+#include <cstdio>     // std::fread, std::ferror, fseeko, ftello
 
 #include "common/alloc.h"
 #include "sources/little_endian.h"
@@ -184,7 +182,7 @@ struct SndfileSource::Decoder {
     int null_descriptor = -1;     // /dev/null, once needed
 };
 
-SndfileSource::SndfileSource(const char* name) : SoundSource(name) {}
+SndfileSource::SndfileSource(const char* name) : StagedSource(name) {}
 
 SndfileSource::~SndfileSource() { decoder.reset(); }
 
@@ -296,28 +294,11 @@ bool SndfileSource::refill() {
     return true;
 }
 
-std::int32_t SndfileSource::read(std::int16_t* buffer, std::int32_t count) {
-    if (count <= 0) return 0;
-    const std::int32_t n = std::min(count, remaining_samples);
-    std::int32_t done = 0;
-    while (done < n && (staged_next < staged_count || refill())) {
-        const std::int32_t piece = std::min(n - done, staged_count - staged_next);
-        std::memcpy(buffer + done, staged.get() + staged_next,
-                    static_cast<std::size_t>(piece) * sizeof *buffer);
-        staged_next += piece;
-        done += piece;
-    }
-    // Past what the decoder delivered, zeros stand for the frames the file announced.
-    std::fill(buffer + done, buffer + count, std::int16_t{0});
-    remaining_samples -= n;
-    return n;
-}
-
 #else  // no libsndfile in this build
 
 struct SndfileSource::Decoder {};
 
-SndfileSource::SndfileSource(const char* name) : SoundSource(name) {}
+SndfileSource::SndfileSource(const char* name) : StagedSource(name) {}
 
 SndfileSource::~SndfileSource() = default;
 
@@ -325,10 +306,7 @@ bool SndfileSource::available() { return false; }
 
 OpenResult SndfileSource::open() { return OpenResult::refused(Refusal::needs_sndfile); }
 
-std::int32_t SndfileSource::read(std::int16_t* buffer, std::int32_t count) {
-    if (count > 0) std::fill(buffer, buffer + count, std::int16_t{0});
-    return 0;
-}
+bool SndfileSource::refill() { return false; }
 
 #endif
 

@@ -47,18 +47,6 @@ std::string fmt_layout(int tag, int bits, int channels, std::uint32_t rate) {
            le(rate, 4) + le(rate * align, 4) + le(align, 2) + le(static_cast<unsigned>(bits), 2);
 }
 
-std::string float_bytes(float value) {
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    return le(bits, 4);
-}
-
-std::string double_bytes(double value) {
-    std::uint64_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    return le(bits, 8);
-}
-
 class SndfileFileTest : public SndfileSourceTest {
 protected:
     void SetUp() override {

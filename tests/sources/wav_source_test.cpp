@@ -98,16 +98,8 @@ TEST_F(WavSourceTest, RefusesUnsupportedWavFilesUnderEveryType) {
 }
 
 TEST_F(WavSourceTest, ReducesEveryWavSampleFormatTo16Bits) {
-    auto as_float = [](float f) {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &f, 4);
-        return le(bits, 4);
-    };
-    auto as_double = [](double d) {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &d, 8);
-        return le(bits, 8);
-    };
+    const auto as_float = float_bytes;
+    const auto as_double = double_bytes;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const double step = 1.0 / 32768;
