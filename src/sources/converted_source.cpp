@@ -82,6 +82,7 @@ std::int32_t ConvertedSource::read_input() {
     if (read_errno == 0) read_errno = input.read_error();
     if (downmix) {
         const std::int16_t* in = frames_in.get();
+        std::int16_t* out = mixed.get();
         for (std::int32_t f = 0; f < frames; ++f, in += input_channels) {
             std::int64_t sum = 0;
             for (std::int32_t c = 0; c < input_channels; ++c) sum += in[c];
@@ -90,7 +91,7 @@ std::int32_t ConvertedSource::read_input() {
             std::int64_t mean =
                 (2 * magnitude + input_channels) / (2 * std::int64_t{input_channels});
             if (sum < 0) mean = -mean;
-            mixed[f] = static_cast<std::int16_t>(
+            out[f] = static_cast<std::int16_t>(
                 std::min<std::int64_t>(32767, std::max<std::int64_t>(-32768, mean)));
         }
     }
@@ -127,7 +128,8 @@ bool ConvertedSource::refill() {
         if (made > 0) {
             staged_count = static_cast<std::int32_t>(made) * channels;
             const double* in = resampled.get();
-            for (std::int32_t i = 0; i < staged_count; ++i) staged[i] = int16_from_real(in[i]);
+            std::int16_t* out = staged.get();
+            for (std::int32_t i = 0; i < staged_count; ++i) out[i] = int16_from_real(in[i]);
             return true;
         }
         // Drained, or stuck: a resampler that neither takes nor gives would loop for ever.

@@ -112,12 +112,13 @@ struct SndfileSource::Decoder {
         handle = nullptr;
     }
 
-    // Up to frames frames into integers or reals; 0 at the end or on a failure.
-    std::int64_t decode(std::int32_t* integers, double* reals, std::int32_t frames) {
+    // Up to frames frames into integer_frames or real_frames; 0 at the end or on a failure.
+    std::int64_t decode(std::int32_t* integer_frames, double* real_frames, std::int32_t frames) {
         if (handle == nullptr) return 0;
         const Quiet quiet(*this, quiet_decoding);
-        const sf_count_t got = integers != nullptr ? sf_readf_int(handle, integers, frames)
-                                                   : sf_readf_double(handle, reals, frames);
+        const sf_count_t got = integer_frames != nullptr
+                                   ? sf_readf_int(handle, integer_frames, frames)
+                                   : sf_readf_double(handle, real_frames, frames);
         return got > 0 ? static_cast<std::int64_t>(got) : 0;
     }
 
