@@ -3,7 +3,7 @@
 // 64 bits) samples, delivered as 16-bit samples from the "data" chunk on. Also its 64-bit form
 // RF64, whose "ds64" chunk holds the data size the 32-bit field cannot.
 
-#include <cstdint>  // std::int64_t
+#include <cstdint>  // std::int32_t, std::int64_t, std::uint32_t
 
 #include "sources/raw_pcm_source.h"
 

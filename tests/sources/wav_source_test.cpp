@@ -214,5 +214,24 @@ TEST_F(WavSourceTest, ReadsRf64WithItsDs64DataSize) {
     EXPECT_EQ(errors, "Error: Input file is too long: '" + too_long + "'\n");
 }
 
+TEST_F(WavSourceTest, KeepsTheLayoutOfItsFmtChunk) {
+    // 6 channels at 48 kHz in the extensible form: the fields before the sub-format count.
+    std::string body = extensible_body(1, 16);
+    body.replace(2, 6, le(6, 2) + le(48000, 4));
+    const std::string six = write("a.wav", wav(chunk("fmt ", body) + chunk("data", "abcd")));
+    WavSource source(six.c_str());
+    EXPECT_EQ(source.channels, 0);
+    ASSERT_TRUE(source.open().ok());
+    EXPECT_EQ(source.channels, 6);
+    EXPECT_EQ(source.sample_rate, 48000u);
+    // A rate no 16-bit field holds is kept as it is.
+    body = fmt_body(3, 32).replace(4, 4, le(192000, 4));
+    const std::string mono = write("b.wav", wav(chunk("fmt ", body) + chunk("data", "abcd")));
+    WavSource other(mono.c_str());
+    ASSERT_TRUE(other.open().ok());
+    EXPECT_EQ(other.channels, 1);
+    EXPECT_EQ(other.sample_rate, 192000u);
+}
+
 }  // namespace
 }  // namespace vellox
