@@ -163,6 +163,11 @@ TEST_F(ForeignInputTest, LosslessFormatsConvertToTheBytesOfTheSameWav) {
         EXPECT_EQ(r.err, rate_note_44100);
         EXPECT_EQ(read_file(path("out.acm")), read_file(path("ref.acm")));
     }
+    // Through a pipe: copied first, as every pipe is, and then read through libsndfile.
+    ASSERT_EQ(run_vellox({path("in.flac"), path("file.acm")}, folder).exit_code, 0);
+    ASSERT_TRUE(run_tool("cat " + quoted(path("in.flac")) + " | " + quoted(VELLOX_EXECUTABLE) +
+                         " - " + quoted(path("pipe.acm"))));
+    EXPECT_EQ(read_file(path("pipe.acm")), read_file(path("file.acm")));
 }
 
 // A lossy file converts with the count its decoder gives: oggdec's, opusdec's at 48 kHz and

@@ -211,6 +211,51 @@ TEST_F(SndfileFileTest, PadsACutFileToItsAnnouncedCount) {
     }
 }
 
+// The count a FLAC file announces is taken as it stands: one past 2^31 - 1 samples is refused,
+// one the file does not hold padded, and none at all (0: unknown) counted by decoding.
+TEST_F(SndfileFileTest, TakesTheAnnouncedCountOfAHostileHeader) {
+    if (!have_tool("flac")) GTEST_SKIP() << "flac is not installed";
+    std::vector<int> values;
+    for (int i = 0; i < 3000; ++i) values.push_back(i * 11 % 4000 - 2000);
+    const std::string wav_path = write(
+        "a.wav", wav(chunk("fmt ", fmt_layout(1, 16, 1, 8000)) + chunk("data", samples16(values))));
+    const std::string flac_path = dir + "/a.flac";
+    ASSERT_TRUE(run_tool("flac -s -f -o " + quoted(flac_path) + " " + quoted(wav_path)));
+    std::FILE* in = std::fopen(flac_path.c_str(), "rb");
+    std::string bytes(1 << 16, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), in));
+    std::fclose(in);
+    ASSERT_EQ(bytes.substr(0, 4), "fLaC");
+    // STREAMINFO's total: the low 36 bits of the 8 bytes from offset 18.
+    const auto with_total = [&](std::uint64_t total) {
+        std::string patched = bytes;
+        std::uint64_t field = 0;
+        for (int i = 0; i < 8; ++i)
+            field = field << 8 | static_cast<unsigned char>(patched[18 + i]);
+        field = (field & ~((std::uint64_t{1} << 36) - 1)) | total;
+        for (int i = 7; i >= 0; --i, field >>= 8) patched[18 + i] = static_cast<char>(field & 0xFF);
+        return write("b.flac", patched);
+    };
+    EXPECT_EQ(open_sndfile(with_total(std::uint64_t{1} << 31)), nullptr);
+    EXPECT_EQ(result, OpenResult::refused(Refusal::input_too_long));
+    EXPECT_EQ(open_sndfile(with_total((std::uint64_t{1} << 36) - 1)), nullptr);
+    EXPECT_EQ(result, OpenResult::refused(Refusal::input_too_long));
+
+    auto longer = open_sndfile(with_total(5000));
+    ASSERT_NE(longer, nullptr);
+    EXPECT_EQ(longer->total_samples, 5000);
+    std::vector<int> expected = values;
+    expected.resize(5000, 0);
+    EXPECT_EQ(read_all(*longer, 4096), expected);
+    EXPECT_EQ(longer->frames_missing(), 2000);
+
+    auto unknown = open_sndfile(with_total(0));
+    ASSERT_NE(unknown, nullptr);
+    EXPECT_EQ(unknown->total_samples, 3000);
+    EXPECT_EQ(read_all(*unknown), values);
+    EXPECT_EQ(unknown->frames_missing(), 0);
+}
+
 // An MP3 file without a frame count in its first frame, and a cut Ogg file, whose lengths are
 // only estimated or not known at all: decoded once to count them, so nothing is missing.
 TEST_F(SndfileFileTest, CountsTheFramesOfFilesThatDoNotStateThem) {
