@@ -49,7 +49,14 @@ Resampler::~Resampler() = default;
 
 bool Resampler::available() { return false; }
 
-bool Resampler::init() { return false; }
+bool Resampler::init() {
+    // Nothing can be made: the stored values have no use here.
+    (void)input_rate;
+    (void)output_rate;
+    (void)channels;
+    (void)state;
+    return false;
+}
 
 bool Resampler::process(const std::int16_t*, std::size_t, std::size_t* used, double*, std::size_t,
                         std::size_t* made) {
