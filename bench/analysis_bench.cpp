@@ -33,11 +33,11 @@ void BM_AnalysisFilterBank(benchmark::State& state) {
     } else {
         bank = std::make_unique<FdFilterBank>(levels, filter_length);
     }
-    if (state.range(3) < 3 && !bank->set_filter_path(static_cast<FilterPath>(state.range(3)))) {
+    if (state.range(3) < 3 && !bank->set_filter_path(static_cast<KernelPath>(state.range(3)))) {
         state.SkipWithError("path not available");
         return;
     }
-    if (!bank->init()) {
+    if (bank->init() != VELLOX_OK) {
         state.SkipWithError("init failed");
         return;
     }
@@ -69,7 +69,7 @@ BENCHMARK(BM_AnalysisFilterBank)
 // Silence: whole tiles whose outputs reach back only to zero values are not filtered.
 void BM_AnalysisFilterBankSilence(benchmark::State& state) {
     FdFilterBank bank(7, 11);
-    if (!bank.init()) {
+    if (bank.init() != VELLOX_OK) {
         state.SkipWithError("init failed");
         return;
     }

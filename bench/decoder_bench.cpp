@@ -81,8 +81,8 @@ std::vector<std::uint8_t> encoded_music(std::int32_t samples) {
     settings.bit_budget = derive_bit_budget(50.0, true, samples, settings.subblocks << 7);
     MemorySink sink;
     Encoder encoder(settings, samples, sink);
-    if (encoder.init() != EncoderInit::ok || !encoder.feed(input.data(), samples) ||
-        !encoder.finish()) {
+    if (encoder.init() != VELLOX_OK || encoder.feed(input.data(), samples) != VELLOX_OK ||
+        encoder.finish() != VELLOX_OK) {
         return {};
     }
     return std::vector<std::uint8_t>(sink.data(), sink.data() + sink.size());
@@ -115,7 +115,7 @@ void decode_unpack_music(benchmark::State& state) {
     for (auto _ : state) {
         MemorySource bytes(file.data() + acm_header_size, file.size() - acm_header_size);
         AcmBlockUnpacker unpacker(bytes, 7, rows);
-        if (file.empty() || !unpacker.allocate_amplitude_table()) {
+        if (file.empty() || unpacker.init() != VELLOX_OK) {
             state.SkipWithError("cannot encode the music or allocate");
             break;
         }
@@ -135,9 +135,9 @@ void decode_synthesis(benchmark::State& state) {
     const auto levels = static_cast<std::int32_t>(state.range(0));
     const auto rows = static_cast<std::int32_t>(state.range(1));
     SubbandSynthesis synthesis(levels);
-    if (!synthesis.allocate_state() ||
+    if (synthesis.allocate_state() != VELLOX_OK ||
         (state.range(2) < 3 &&
-         !synthesis.set_synthesis_path(static_cast<SynthesisPath>(state.range(2))))) {
+         !synthesis.set_synthesis_path(static_cast<KernelPath>(state.range(2))))) {
         state.SkipWithError("path not available");
         return;
     }

@@ -67,7 +67,7 @@ void pack_blocks(benchmark::State& state, const std::vector<std::int16_t>& value
     DiscardSink sink;
     {
         BlockPacker packer(sink, columns, rows, bit_budget);
-        if (!packer.init()) {
+        if (packer.init() != VELLOX_OK) {
             state.SkipWithError("init failed");
         } else {
             int b = 0;
@@ -75,7 +75,7 @@ void pack_blocks(benchmark::State& state, const std::vector<std::int16_t>& value
                 packer.pack_block(values.data() + static_cast<std::size_t>(b) * block_size);
                 b = (b + 1) % block_count;
             }
-            if (!packer.finish()) state.SkipWithError("write failed");
+            if (packer.finish() != VELLOX_OK) state.SkipWithError("write failed");
             state.SetItemsProcessed(state.iterations() * block_size);
             state.counters["bytes_per_block"] = benchmark::Counter(
                 static_cast<double>(packer.bytes_written()) /

@@ -1,5 +1,5 @@
-// The reading half of the ACM block stream: a buffered least-significant-bit-first reader, the
-// amplitude table and one decoder per column method.
+// The reading half of the ACM block stream: the amplitude table and one decoder per column
+// method, over the bit reader.
 
 #include "acm/acm_block_unpacker.h"
 
@@ -7,71 +7,60 @@
 
 #include "acm/prefix_codes.h"
 #include "common/alloc.h"
+#include "common/numeric.h"
 
 namespace vellox {
 
 namespace {
-
-constexpr std::int64_t input_size = 65536;  // bytes per read of the file
 
 // Blocks of this many columns or more are decoded through the tile: their rows lie 2 KiB or
 // more apart. tile_columns values of a row fill a 64-byte cache line.
 constexpr std::int32_t wide_block = 512;
 constexpr std::int32_t tile_columns = 16;
 
-// The reader's table of each prefix-code method, by method code; null for the other codes.
-constexpr PrefixTable vlc1_pairs_table = make_prefix_table(vlc1_pairs_code);
-constexpr PrefixTable vlc1_table = make_prefix_table(vlc1_code);
-constexpr PrefixTable vlc2_pairs_table = make_prefix_table(vlc2_pairs_code);
-constexpr PrefixTable vlc2_table = make_prefix_table(vlc2_code);
-constexpr PrefixTable vlc3_pairs_table = make_prefix_table(vlc3_pairs_code);
-constexpr PrefixTable vlc3_table = make_prefix_table(vlc3_code);
-constexpr PrefixTable vlc4_pairs_table = make_prefix_table(vlc4_pairs_code);
-constexpr PrefixTable vlc4_table = make_prefix_table(vlc4_code);
-
-constexpr std::array<const PrefixTable*, 32> make_prefix_tables() {
-    std::array<const PrefixTable*, 32> tables{};
-    tables[static_cast<int>(ColumnMethod::vlc1_pairs)] = &vlc1_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc1)] = &vlc1_table;
-    tables[static_cast<int>(ColumnMethod::vlc2_pairs)] = &vlc2_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc2)] = &vlc2_table;
-    tables[static_cast<int>(ColumnMethod::vlc3_pairs)] = &vlc3_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc3)] = &vlc3_table;
-    tables[static_cast<int>(ColumnMethod::vlc4_pairs)] = &vlc4_pairs_table;
-    tables[static_cast<int>(ColumnMethod::vlc4)] = &vlc4_table;
+// The reader's table of each prefix-code method, by method code; all zeros for other codes.
+constexpr std::array<PrefixTable, 32> make_prefix_tables() {
+    std::array<PrefixTable, 32> tables{};
+    for (int code = 0; code < 32; ++code) {
+        if (const PrefixCode* prefix = prefix_code_of(static_cast<ColumnMethod>(code))) {
+            tables[static_cast<std::size_t>(code)] = make_prefix_table(*prefix);
+        }
+    }
     return tables;
 }
-constexpr std::array<const PrefixTable*, 32> prefix_tables = make_prefix_tables();
+constexpr std::array<PrefixTable, 32> prefix_tables = make_prefix_tables();
 
+// Bits of a digit of a group method in its decoding table.
+constexpr int digit_bits(const GroupCode& code) {
+    return ceil_log2(static_cast<std::uint32_t>(code.base()));
+}
+
+// A group method's decoding table, by group value: the digits, each in digit_bits bits.
 template <std::size_t N>
-constexpr std::array<std::uint16_t, N> make_group_digits(int base, int digits, int field_bits) {
+constexpr std::array<std::uint16_t, N> make_group_digits(const GroupCode& code) {
     std::array<std::uint16_t, N> table{};
     int limit = 1;
-    for (int d = 0; d < digits; ++d) limit *= base;
+    for (int d = 0; d < code.values; ++d) limit *= code.base();
     for (int g = 0; g < limit; ++g) {
         int rest = g;
         int packed = 0;
-        for (int d = 0; d < digits; ++d) {
-            packed |= (rest % base) << (d * field_bits);
-            rest /= base;
+        for (int d = 0; d < code.values; ++d) {
+            packed |= (rest % code.base()) << (d * digit_bits(code));
+            rest /= code.base();
         }
         table[static_cast<std::size_t>(g)] = static_cast<std::uint16_t>(packed);
     }
     return table;
 }
 
-// Eight little-endian bytes as one 64-bit word (compilers turn this into a single load).
-inline std::uint64_t load_le64(const std::uint8_t* p) {
-    std::uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) word |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    return word;
-}
-
 }  // namespace
 
-constexpr std::array<std::uint16_t, 32> group_digits_base3 = make_group_digits<32>(3, 3, 2);
-constexpr std::array<std::uint16_t, 128> group_digits_base5 = make_group_digits<128>(5, 3, 3);
-constexpr std::array<std::uint16_t, 128> group_digits_base11 = make_group_digits<128>(11, 2, 4);
+constexpr std::array<std::uint16_t, 32> group_digits_base3 =
+    make_group_digits<32>(packed3_5bit_group);
+constexpr std::array<std::uint16_t, 128> group_digits_base5 =
+    make_group_digits<128>(packed3_7bit_group);
+constexpr std::array<std::uint16_t, 128> group_digits_base11 =
+    make_group_digits<128>(packed2_7bit_group);
 
 const AcmBlockUnpacker::ColumnDecoder AcmBlockUnpacker::column_decoders[32] = {
     &AcmBlockUnpacker::decode_zero,          // 0
@@ -110,92 +99,18 @@ const AcmBlockUnpacker::ColumnDecoder AcmBlockUnpacker::column_decoders[32] = {
 
 AcmBlockUnpacker::AcmBlockUnpacker(ByteSource& input_source, std::int32_t level_count,
                                    std::int32_t row_count)
-    : rows(row_count), columns(std::int32_t{1} << level_count), source(input_source) {}
+    : reader(input_source), rows(row_count), columns(std::int32_t{1} << level_count) {}
 
 AcmBlockUnpacker::~AcmBlockUnpacker() = default;
 
-bool AcmBlockUnpacker::allocate_amplitude_table() {
-    input = allocate_array<std::uint8_t>(input_size);
-    if (input == nullptr) return false;
+vellox_status AcmBlockUnpacker::init() {
+    const vellox_status status = reader.init();
+    if (status != VELLOX_OK) return status;
     if (columns >= wide_block) {
         tile = allocate_array<std::int32_t>(std::int64_t{tile_columns} * rows);
-        if (tile == nullptr) return false;
+        if (tile == nullptr) return VELLOX_ERROR_MEMORY;
     }
-    input_next = input.get();
-    input_end = input.get();
-    return true;
-}
-
-// Reads the next piece of the stream into input; false when nothing came.
-bool AcmBlockUnpacker::load_input() {
-    if (input_done) return false;
-    std::size_t got = 0;
-    if (!source.read(input.get(), static_cast<std::size_t>(input_size), &got)) read_failed = true;
-    // A short read is the end of the stream or a read error; either way the rest of the
-    // stream reads as zero bytes.
-    if (got < static_cast<std::size_t>(input_size) || read_failed) input_done = true;
-    input_next = input.get();
-    input_end = input.get() + got;
-    bytes_loaded += static_cast<std::int64_t>(got);
-    return got > 0;
-}
-
-std::int64_t AcmBlockUnpacker::read_to_end() {
-    while (load_input()) {
-    }
-    input_next = input_end;
-    return bytes_loaded;
-}
-
-std::uint64_t AcmBlockUnpacker::next_byte() {
-    if (input_next == input_end && !load_input()) {
-        ++zero_bytes_taken;
-        return 0;
-    }
-    return *input_next++;
-}
-
-// Tops bits up with whole bytes to at least 56 bits; bits and count are the caller's copies of
-// bit_buffer and bit_count, which the decoders keep in registers. Bits past count may hold
-// the stream's next bits already: a refill ORs the same bits over them.
-inline void AcmBlockUnpacker::refill(std::uint64_t& bits, int& count) {
-    if (count >= 56) return;  // also keeps the shift below under 64
-    if (input_end - input_next >= 8) {
-        bits |= load_le64(input_next) << count;
-        input_next += (63 - count) >> 3;
-        count |= 56;  // raised by 8 for each byte taken: 56 .. 63
-        return;
-    }
-    bit_buffer = bits;
-    bit_count = count;
-    refill_slowly();
-    bits = bit_buffer;
-    count = bit_count;
-}
-
-// Near the end of the read buffer: a byte at a time, loading the next piece when it runs out.
-void AcmBlockUnpacker::refill_slowly() {
-    while (bit_count <= 56) {
-        bit_buffer |= next_byte() << bit_count;
-        bit_count += 8;
-    }
-}
-
-inline void AcmBlockUnpacker::fill_bits(int n) {
-    if (bit_count < n) refill(bit_buffer, bit_count);
-}
-
-inline void AcmBlockUnpacker::drop_bits(int n) {
-    bit_buffer >>= n;
-    bit_count -= n;
-}
-
-// The next n bits (1 .. 16) in the low bits of the result; higher bits are the stream's next.
-inline std::uint32_t AcmBlockUnpacker::get_bits(int n) {
-    fill_bits(n);
-    const auto value = static_cast<std::uint32_t>(bit_buffer);
-    drop_bits(n);
-    return value;
+    return VELLOX_OK;
 }
 
 // Entries -2^range_bits .. 2^range_bits - 1, classes 0 .. range_bits, become k * step.
@@ -215,17 +130,15 @@ std::int32_t AcmBlockUnpacker::amplitude_entry(std::int32_t k) const {
 
 bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
     destination = block;
-    // The stream position of the block's first bit, counted in the bits taken from the
-    // stream (its bytes and the zero bytes past its end) less those not used yet.
-    const std::int64_t first_bit = bit_position();
-    const int block_range_bits = static_cast<int>(get_bits(4) & 15);
+    const std::int64_t first_bit = reader.bit_position();
+    const int block_range_bits = static_cast<int>(reader.get_bits(range_bits_width) & 15);
     // Reading the head has loaded the byte that holds the first bit, or found the end.
-    present = first_bit < 8 * bytes_loaded;
-    const std::uint32_t block_step = get_bits(16) & 0xFFFF;
+    present = first_bit < 8 * reader.bytes_read();
+    const std::uint32_t block_step = reader.get_bits(step_width) & 0xFFFF;
     fill_amplitude_table(block_range_bits, block_step);
     if (!tile) {
         for (std::int32_t column = 0; column < columns; ++column) {
-            const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+            const auto code = static_cast<std::int32_t>(reader.get_bits(method_width) & 31);
             if (!(this->*column_decoders[code])(block + column, columns, code)) return false;
         }
         return true;
@@ -234,7 +147,7 @@ bool AcmBlockUnpacker::unpack_block(std::int32_t* block) {
     // columns are decoded into the tile, one after another, and copied out a row at a time.
     for (std::int32_t first = 0; first < columns; first += tile_columns) {
         for (std::int32_t c = 0; c < tile_columns; ++c) {
-            const auto code = static_cast<std::int32_t>(get_bits(5) & 31);
+            const auto code = static_cast<std::int32_t>(reader.get_bits(method_width) & 31);
             if (!(this->*column_decoders[code])(tile.get() + c * rows, 1, code)) {
                 copy_tile(first, c);
                 return false;
@@ -272,15 +185,15 @@ bool AcmBlockUnpacker::decode_linear(std::int32_t* out, std::ptrdiff_t stride, s
     const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
     const std::uint32_t bias = std::uint32_t{1} << (width - 1);
     const std::int32_t n = rows;
-    std::uint64_t bits = bit_buffer;
-    int count = bit_count;
+    std::uint64_t bits = reader.pending_bits();
+    int count = reader.pending_count();
     std::ptrdiff_t at = 0;  // element of the next row
     // Three fields (48 bits at most) per refill, which leaves 56 bits or more: the branches
     // depend on the row count alone, not on the width, and so are foreseen.
     const auto each_field = [&](auto value_of) {
         std::int32_t r = 0;
         for (; r + 3 <= n; r += 3, at += 3 * stride) {
-            refill(bits, count);
+            reader.refill(bits, count);
             out[at] = value_of(static_cast<std::uint32_t>(bits & mask));
             out[at + stride] = value_of(static_cast<std::uint32_t>((bits >> width) & mask));
             bits >>= 2 * width;
@@ -289,7 +202,7 @@ bool AcmBlockUnpacker::decode_linear(std::int32_t* out, std::ptrdiff_t stride, s
             count -= 3 * width;
         }
         for (; r < n; ++r, at += stride) {
-            if (count < width) refill(bits, count);
+            if (count < width) reader.refill(bits, count);
             out[at] = value_of(static_cast<std::uint32_t>(bits & mask));
             bits >>= width;
             count -= width;
@@ -313,25 +226,24 @@ bool AcmBlockUnpacker::decode_linear(std::int32_t* out, std::ptrdiff_t stride, s
                                    static_cast<std::int32_t>(bias));
         });
     }
-    bit_buffer = bits;
-    bit_count = count;
+    reader.keep(bits, count);
     return true;
 }
 
 // One codeword per row, found in the next 5 bits; in the pair methods a lone 0 bit sets two
 // rows (one on the last row).
 bool AcmBlockUnpacker::decode_prefix(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code) {
-    const PrefixTable& table = *prefix_tables[static_cast<std::size_t>(code)];
+    const PrefixTable& table = prefix_tables[static_cast<std::size_t>(code)];
     const std::int32_t last = rows - 1;
-    std::uint64_t bits = bit_buffer;
-    int count = bit_count;
+    std::uint64_t bits = reader.pending_bits();
+    int count = reader.pending_count();
     std::ptrdiff_t at = 0;
     std::int32_t r = 0;
     // Without branches on the data: every codeword but the last row's also writes 0 to the
     // next row, which the next codeword overwrites unless this one was a zero_pair; and eleven
     // codewords (55 bits at most) follow each refill.
     while (r < last) {
-        refill(bits, count);
+        reader.refill(bits, count);
         for (int i = 0; i < 11 && r < last; ++i) {
             const std::uint8_t entry = table[bits & 31];
             bits >>= entry & 15;
@@ -345,34 +257,35 @@ bool AcmBlockUnpacker::decode_prefix(std::int32_t* out, std::ptrdiff_t stride, s
         }
     }
     if (r == last) {
-        if (count < 5) refill(bits, count);
+        if (count < 5) reader.refill(bits, count);
         const std::uint8_t entry = table[bits & 31];
         bits >>= entry & 15;
         count -= entry & 15;
         const int index = entry >> 4;
         out[at] = index != 0 ? small_entries[index] : 0;
     }
-    bit_buffer = bits;
-    bit_count = count;
+    reader.keep(bits, count);
     return true;
 }
 
-// One group value of width bits per values_per_group rows, split into digits of field_bits
-// bits, digit d standing for d - offset (at most 5). The last group is read whole; digits for
-// rows past the end of the column are ignored.
-inline bool AcmBlockUnpacker::decode_group(std::int32_t* out, std::ptrdiff_t stride, int width,
-                                           int values_per_group, int field_bits, int offset,
-                                           const std::uint16_t* digits) {
+// One group value of code.width bits per code.values rows, split by the digits table into
+// digits of digit_bits bits, digit d standing for d - code.largest (at most 5). The last group
+// is read whole; digits for rows past the end of the column are ignored.
+inline bool AcmBlockUnpacker::decode_group(std::int32_t* out, std::ptrdiff_t stride,
+                                           const GroupCode& code, const std::uint16_t* digits) {
+    const int width = code.width;
+    const int values_per_group = code.values;
+    const int field_bits = digit_bits(code);
     const std::uint64_t group_mask = (std::uint64_t{1} << width) - 1;
     const std::uint32_t field_mask = (1u << field_bits) - 1;
-    const std::int32_t* const entries = small_entries + 8 - offset;  // by digit
+    const std::int32_t* const entries = small_entries + 8 - code.largest;  // by digit
     const std::int32_t n = rows;
-    std::uint64_t bits = bit_buffer;
-    int count = bit_count;
+    std::uint64_t bits = reader.pending_bits();
+    int count = reader.pending_count();
     std::ptrdiff_t at = 0;
     std::int32_t r = 0;
     while (r < n) {
-        if (count < width) refill(bits, count);
+        if (count < width) reader.refill(bits, count);
         std::uint32_t packed = digits[bits & group_mask];
         bits >>= width;
         count -= width;
@@ -381,24 +294,23 @@ inline bool AcmBlockUnpacker::decode_group(std::int32_t* out, std::ptrdiff_t str
             packed >>= field_bits;
         }
     }
-    bit_buffer = bits;
-    bit_count = count;
+    reader.keep(bits, count);
     return true;
 }
 
 bool AcmBlockUnpacker::decode_packed3_5bit(std::int32_t* out, std::ptrdiff_t stride,
                                            std::int32_t /*code*/) {
-    return decode_group(out, stride, 5, 3, 2, 1, group_digits_base3.data());
+    return decode_group(out, stride, packed3_5bit_group, group_digits_base3.data());
 }
 
 bool AcmBlockUnpacker::decode_packed3_7bit(std::int32_t* out, std::ptrdiff_t stride,
                                            std::int32_t /*code*/) {
-    return decode_group(out, stride, 7, 3, 3, 2, group_digits_base5.data());
+    return decode_group(out, stride, packed3_7bit_group, group_digits_base5.data());
 }
 
 bool AcmBlockUnpacker::decode_packed2_7bit(std::int32_t* out, std::ptrdiff_t stride,
                                            std::int32_t /*code*/) {
-    return decode_group(out, stride, 7, 2, 4, 5, group_digits_base11.data());
+    return decode_group(out, stride, packed2_7bit_group, group_digits_base11.data());
 }
 
 }  // namespace vellox

@@ -4,9 +4,11 @@
 
 #include <array>    // std::array
 #include <cstddef>  // std::ptrdiff_t
-#include <cstdint>  // std::int16_t, std::int32_t, std::uint8_t, std::uint16_t, std::uint64_t
+#include <cstdint>  // std::int32_t, std::uint16_t, std::uint32_t
 #include <memory>   // std::unique_ptr
 
+#include "acm/acm_format.h"
+#include "acm/bit_reader.h"
 #include "acm/byte_stream.h"
 
 namespace vellox {
@@ -23,15 +25,15 @@ public:
     // source: borrowed, positioned just behind the header. levels: 0 .. 15; rows: the header's
     // subblocks, at least 1. Stores the values; reads and allocates nothing.
     AcmBlockUnpacker(ByteSource& source, std::int32_t levels, std::int32_t rows);
-    virtual ~AcmBlockUnpacker();
+    ~AcmBlockUnpacker();
 
     AcmBlockUnpacker(const AcmBlockUnpacker&) = delete;
     AcmBlockUnpacker& operator=(const AcmBlockUnpacker&) = delete;
 
-    // Allocates the read buffer, and for blocks of 512 columns or more a tile of 16 columns.
-    // Must succeed before the first unpack_block. (The amplitude table, held as one step per
-    // class of entries, needs no memory of its own.)
-    [[nodiscard]] bool allocate_amplitude_table();
+    // Allocates the bit reader's buffer, and for blocks of 512 columns or more a tile of 16
+    // columns: VELLOX_OK or VELLOX_ERROR_MEMORY. Must succeed before the first unpack_block.
+    // (The amplitude table, held as one step per class of entries, needs no memory of its own.)
+    [[nodiscard]] vellox_status init();
 
     // Reads the next block of the stream into destination (rows * columns values, row r and
     // column j at r * columns + j). False when a column has a method code without a decoder:
@@ -43,18 +45,17 @@ public:
     // first bit lies at or past the end is missing, and decodes as zeros.
     bool block_present() const { return present; }
 
-    // True after the source failed a read; the stream then reads as zero bytes.
-    bool read_error() const { return read_failed; }
+    // VELLOX_ERROR_READ after the source failed a read (the stream then reads as zero bytes),
+    // VELLOX_OK before.
+    vellox_status status() const { return reader.status(); }
 
     // The stream position of the next bit not used yet, in bits from the first block's first
     // bit; past the end of the stream when zero bytes were taken there.
-    std::int64_t bit_position() const {
-        return 8 * (bytes_loaded - (input_end - input_next) + zero_bytes_taken) - bit_count;
-    }
+    std::int64_t bit_position() const { return reader.bit_position(); }
 
     // Reads the rest of the stream, dropping it, and returns the stream's length in bytes (the
     // bytes behind the header). Only for the end: the unpacker reads zeros afterwards.
-    std::int64_t read_to_end();
+    std::int64_t read_to_end() { return reader.read_to_end(); }
 
 private:
     // Each decoder writes the rows of a column, row r at out[r * stride].
@@ -62,13 +63,6 @@ private:
                                                      std::int32_t code);
     static const ColumnDecoder column_decoders[32];  // by ColumnMethod code
 
-    void fill_bits(int n);
-    std::uint32_t get_bits(int n);
-    void drop_bits(int n);
-    void refill(std::uint64_t& bits, int& count);
-    void refill_slowly();
-    std::uint64_t next_byte();
-    bool load_input();
     void fill_amplitude_table(int range_bits, std::uint32_t step);
     std::int32_t amplitude_entry(std::int32_t k) const;
 
@@ -79,30 +73,16 @@ private:
     bool decode_packed3_5bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
     bool decode_packed3_7bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
     bool decode_packed2_7bit(std::int32_t* out, std::ptrdiff_t stride, std::int32_t code);
-    bool decode_group(std::int32_t* out, std::ptrdiff_t stride, int width, int values_per_group,
-                      int field_bits, int offset, const std::uint16_t* digits);
+    bool decode_group(std::int32_t* out, std::ptrdiff_t stride, const GroupCode& code,
+                      const std::uint16_t* digits);
     void copy_tile(std::int32_t first, std::int32_t count);
 
+    // The stream, bits running on from block to block; past its end every bit is 0. First, so
+    // that the decoders find it at the unpacker's own address.
+    BitReader reader;
     std::int32_t rows;     // rows per block
     std::int32_t columns;  // 1 << levels
-    ByteSource& source;    // borrowed
-
-    // Stream bits not used yet; the next bit of the stream is bit 0, bits at and above
-    // bit_count are 0 or the stream's next bits. Refilled whole bytes at a time, so bits run on
-    // from block to block.
-    std::uint64_t bit_buffer = 0;
-    int bit_count = 0;  // valid bits in bit_buffer, 0 .. 64
-
-    // The stream is read through this buffer; past its end (or after a read error) every byte
-    // reads as 0.
-    std::unique_ptr<std::uint8_t[]> input;
-    const std::uint8_t* input_next = nullptr;  // next unread byte of input
-    const std::uint8_t* input_end = nullptr;   // end of the bytes in input
-    bool input_done = false;                   // the source has nothing more to give
-    bool read_failed = false;                  // see read_error
-    std::int64_t bytes_loaded = 0;             // bytes of the stream read into input so far
-    std::int64_t zero_bytes_taken = 0;         // zero bytes taken past the end of the stream
-    bool present = false;                      // see block_present
+    bool present = false;  // see block_present
 
     // The amplitude table. Entry k (-32768 .. 32767) is k * step in 16-bit two's complement,
     // for the step of the last block whose range -2^r .. 2^r - 1 held k, or 0 when none did

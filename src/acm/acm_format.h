@@ -38,6 +38,7 @@ AcmHeader decode_acm_header(const std::uint8_t bytes[acm_header_size]);
 constexpr int range_bits_width = 4;  // range_bits: coded integers lie in -2^r .. 2^r - 1
 constexpr int step_width = 16;       // step: the block's quantizer step, unsigned
 constexpr int method_width = 5;      // the column's ColumnMethod code
+constexpr int block_head_bits = range_bits_width + step_width;
 
 // The 5-bit column method codes. Codes 3 .. 16 are linear columns of that many bits; 1, 2,
 // 25, 28, 30 and 31 have no decoder and are never written.
@@ -57,5 +58,41 @@ enum class ColumnMethod : std::uint8_t {
     vlc4 = 27,
     packed2_7bit = 29,
 };
+
+// A group method: each group of values rows holds the digits k + largest (k: -largest ..
+// largest) of one number in base 2 * largest + 1, the first row's digit the lowest, written in
+// width bits. Rows past the last are 0 in the writer and ignored by the reader.
+struct GroupCode {
+    ColumnMethod method;
+    int values;   // rows per group
+    int largest;  // largest magnitude
+    int width;    // bits per group
+
+    constexpr int base() const { return 2 * largest + 1; }
+    // The number of a group of zeros: the offset the writer adds to the sum of k * base^row.
+    constexpr int offset() const {
+        int sum = 0;
+        for (int d = 0, place = 1; d < values; ++d, place *= base()) sum += largest * place;
+        return sum;
+    }
+};
+
+constexpr GroupCode packed3_5bit_group = {ColumnMethod::packed3_5bit, 3, 1, 5};
+constexpr GroupCode packed3_7bit_group = {ColumnMethod::packed3_7bit, 3, 2, 7};
+constexpr GroupCode packed2_7bit_group = {ColumnMethod::packed2_7bit, 2, 5, 7};
+
+// The group code of method, or null for a method of another kind.
+constexpr const GroupCode* group_code_of(ColumnMethod method) {
+    switch (method) {
+        case ColumnMethod::packed3_5bit:
+            return &packed3_5bit_group;
+        case ColumnMethod::packed3_7bit:
+            return &packed3_7bit_group;
+        case ColumnMethod::packed2_7bit:
+            return &packed2_7bit_group;
+        default:
+            return nullptr;
+    }
+}
 
 }  // namespace vellox

@@ -12,9 +12,9 @@ namespace vellox {
 
 BitWriter::BitWriter(ByteSink& output) : sink(output) {}
 
-bool BitWriter::init() {
+vellox_status BitWriter::init() {
     buffer = allocate_array<std::uint8_t>(buffer_size);
-    return buffer != nullptr;
+    return buffer != nullptr ? VELLOX_OK : VELLOX_ERROR_MEMORY;
 }
 
 void BitWriter::write_held_zeros() {

@@ -7,6 +7,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "acm/byte_stream.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -27,8 +28,8 @@ public:
     BitWriter(const BitWriter&) = delete;
     BitWriter& operator=(const BitWriter&) = delete;
 
-    // Allocates the output buffer.
-    [[nodiscard]] bool init();
+    // Allocates the output buffer: VELLOX_OK or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status init();
 
     // Appends the low n bits of value (n: 1 .. max_bits_per_call), least significant first;
     // the bits of value above n are ignored.
@@ -102,9 +103,9 @@ public:
     // Zero bytes of the stream that wait for a non-zero byte (never written at the end).
     std::int64_t held_zero_bytes() const { return held_zeros; }
 
-    // True after a write the sink did not take whole. The failure is sticky: nothing is
-    // written after it.
-    bool write_failed() const { return failed; }
+    // VELLOX_ERROR_WRITE after a write the sink did not take whole, VELLOX_OK before. The
+    // failure is sticky: nothing is written after it.
+    vellox_status status() const { return failed ? VELLOX_ERROR_WRITE : VELLOX_OK; }
 
 private:
     // Eight whole bytes of the stream, the first in the low byte.

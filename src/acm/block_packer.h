@@ -1,11 +1,13 @@
 #pragma once
-// BlockPacker: picks one quantizer step per block, writes the block head and codes every
-// column with the cheapest method, through its BitWriter.
+// BlockPacker: picks one quantizer step per block, quantizes the block, and writes its head
+// and every column through the column coder and its BitWriter.
 
 #include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
 #include <memory>   // std::unique_ptr
 
 #include "acm/hq_quantizer.h"
+#include "acm/step_search.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -17,7 +19,7 @@ public:
     // sink: borrowed; the stream goes on behind what it took so far (the header). bit_budget:
     // bits allowed per block, -1 for no limit. Stores the values; allocates nothing.
     BlockPacker(ByteSink& sink, std::int32_t columns, std::int32_t rows, std::int32_t bit_budget);
-    virtual ~BlockPacker();  // frees; the bits not finished are lost
+    ~BlockPacker();  // frees; the bits not finished are lost
 
     BlockPacker(const BlockPacker&) = delete;
     BlockPacker& operator=(const BlockPacker&) = delete;
@@ -28,15 +30,18 @@ public:
     void set_high_quality(bool enabled,
                           std::int64_t lookahead_bytes = HqQuantizer::default_lookahead_bytes);
 
-    // Allocates the block buffer, the bit writer and the per-column arrays.
-    [[nodiscard]] bool init();
+    // Allocates the block buffer, the bit writer and the per-column arrays: VELLOX_OK,
+    // VELLOX_ERROR_MEMORY, or VELLOX_ERROR_LEVELS or VELLOX_ERROR_SUBBLOCKS for a shape of no
+    // columns, or of no rows or more than 32-bit indexes reach.
+    [[nodiscard]] vellox_status init();
 
     // Packs one block of rows * columns values, row after row. values is not changed.
     void pack_block(const std::int16_t* values);
 
-    // Codes the blocks still held back (high-quality mode), then ends the bit stream. False
-    // when any write to the sink failed.
-    [[nodiscard]] bool finish();
+    // Codes the blocks still held back (high-quality mode), then ends the bit stream:
+    // VELLOX_OK, VELLOX_ERROR_WRITE when any write to the sink failed, VELLOX_ERROR_STATE
+    // without a successful init.
+    [[nodiscard]] vellox_status finish();
 
     // Bytes of the stream handed to the sink so far (see BitWriter::bytes_written).
     std::int64_t bytes_written() const;
@@ -44,15 +49,14 @@ public:
     // Bits of the stream so far, the held-back zero bytes included.
     std::int64_t bits_written() const;
 
-    // True after a write the sink did not take whole; nothing is written after it.
-    bool write_failed() const;
+    // VELLOX_ERROR_WRITE after a write the sink did not take whole (nothing is written after
+    // it), VELLOX_OK before.
+    vellox_status status() const;
 
 private:
     std::int32_t choose_step();
-    [[nodiscard]] bool step_fits(std::int32_t step) const;
-    double estimate_bits(std::int32_t step) const;
-    void quantize_block(std::int32_t step);
-    void code_column(std::int32_t column);
+    std::int32_t quantize_block(std::int32_t step);
+    void put_block_head(std::int32_t range_bits, std::int32_t step);
     void put_hq_block();
 
     ByteSink& sink;  // borrowed
@@ -70,12 +74,7 @@ private:
     std::unique_ptr<std::int16_t[]> max_positive;
     // Per column: the most negative value, 0 when there is none.
     std::unique_ptr<std::int16_t[]> min_negative;
-    // The budget search's columns: largest magnitude and positive value of each column that
-    // holds a value other than 0, in column order.
-    struct ColumnMaxima {
-        std::int32_t magnitude;
-        std::int32_t positive;
-    };
+    // The budget search's columns: those that hold a value other than 0, in column order.
     std::unique_ptr<ColumnMaxima[]> search_columns;  // columns entries
     std::int32_t search_count = 0;                   // entries in use
     std::int32_t gcd_step = 1;  // the current block's exact step, as choose_step found it

@@ -1,6 +1,6 @@
-// The high-quality quantizer: rounding to the nearest level, exact bit counts by the column
-// coder's own choice of method, and a rate control that gives the blocks of a bounded
-// look-ahead about one common step.
+// The high-quality quantizer's rate control: the look-ahead of held blocks, and the choice of
+// each block's step so that the blocks of the look-ahead get about one common step (the passes
+// over a block that measure its bits at a step are HqTally's).
 //
 // Why one common step: the squared error summed over the stream is lowest when every block
 // has about the same step, not the same share of bits, since a loud block gains more from a
@@ -17,21 +17,11 @@
 
 #include "acm/acm_format.h"
 #include "common/alloc.h"
+#include "common/numeric.h"
 
 namespace vellox {
 
 namespace {
-
-// Smallest n with (1 << n) >= m, for m in 1 .. 2^31.
-int ceil_log2(std::uint32_t m) { return m <= 1 ? 0 : 32 - __builtin_clz(m - 1); }
-
-// The steps at which a block's size is estimated: about 2^(i/2), then 32769, at which every
-// value codes as 0.
-constexpr std::int32_t grid_step[HqQuantizer::grid_size] = {
-    1,   2,   3,   4,    6,    8,    11,   16,   23,   32,   45,    64,    91,    128,   181,  256,
-    362, 512, 724, 1024, 1448, 2048, 2896, 4096, 5793, 8192, 11585, 16384, 23170, 32768, 32769};
-
-constexpr std::int64_t head_bits = range_bits_width + step_width;
 
 // How strongly the last blocks count in the ratio of written to estimated bits: each block
 // weighs 1/32 less than the one after it.
@@ -40,161 +30,20 @@ constexpr double ratio_memory = 31.0 / 32.0;
 // The cap allows the stream to run this fraction ahead of the standard mode's bits.
 constexpr std::int64_t cap_slack_divisor = 256;
 
-// v at step 1.
-struct Unchanged {
-    std::int32_t operator()(std::int32_t v) const { return v; }
-};
-
-// v / step, rounded to the nearest integer (halves away from zero) or truncated toward
-// zero, kept where k * step stays in -32768 .. 32767. The division is a multiplication by
-// factor = floor(2^32 / step) + 1 = (2^32 + e) / step, 0 < e <= step: for a dividend a with
-// a * step < 2^32 the product exceeds a / step by less than 1 / step, which never reaches the
-// next integer. Dividends stay below 49153 and steps (from 2) below 32770, so the product of
-// both stays below 2^31; the multiplication vectorises.
-struct Divide {
-    std::uint32_t half = 0;     // step / 2 when rounding, 0 when truncating
-    std::uint32_t factor = 0;   // floor(2^32 / step) + 1
-    std::int32_t positive = 0;  // largest k with k * step <= 32767
-    std::int32_t negative = 0;  // largest k with -k * step >= -32768
-
-    Divide() = default;
-    Divide(std::int32_t divisor, bool rounding)
-        : half(rounding ? static_cast<std::uint32_t>(divisor / 2) : 0),
-          factor(static_cast<std::uint32_t>(
-              (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(divisor) + 1)),
-          positive(32767 / divisor),
-          negative(32768 / divisor) {
-        assert(divisor >= 2 && divisor <= 32769);
-    }
-
-    std::int32_t operator()(std::int32_t v) const {
-        const std::uint32_t a = static_cast<std::uint32_t>(v < 0 ? -v : v) + half;
-        const auto k = static_cast<std::int32_t>((std::uint64_t{a} * factor) >> 32);
-        return v < 0 ? -std::min(k, negative) : std::min(k, positive);
-    }
-};
-
 }  // namespace
-
-std::int64_t hq_column_bits(const HqColumnCounts& c, std::int32_t rows) {
-    const std::int64_t r = rows;
-    const std::int64_t zeros = c.zeros;
-    const std::int64_t ones = c.ones;
-    const std::int64_t nonzero = r - zeros;
-    const bool pairs_pay = 3 * std::int64_t{c.pairs} > r;
-    // A pair method writes one bit per zero_pair symbol and two per zero written alone.
-    const std::int64_t pair_zero_bits = c.pairs + 2 * std::int64_t{c.single_zeros};
-    const std::int64_t groups_of_3 = (r + 2) / 3;
-    const std::int64_t groups_of_2 = (r + 1) / 2;
-    std::int64_t data = 0;
-    switch (c.max_magnitude) {
-        case 0:  // zero
-            break;
-        case 1:  // vlc1_pairs, vlc1, packed3_5bit
-            if (pairs_pay) {
-                data = pair_zero_bits + 3 * nonzero;
-            } else if (3 * zeros > r) {
-                data = zeros + 2 * nonzero;
-            } else {
-                data = 5 * groups_of_3;
-            }
-            break;
-        case 2:  // vlc2_pairs, vlc2, packed3_7bit
-            if (pairs_pay) {
-                data = pair_zero_bits + 4 * nonzero;
-            } else if (3 * zeros > r) {
-                data = zeros + 3 * nonzero;
-            } else {
-                data = 7 * groups_of_3;
-            }
-            break;
-        case 3:  // vlc3_pairs, vlc3, 3-bit linear
-            if (pairs_pay) {
-                data = pair_zero_bits + 4 * ones + 5 * (nonzero - ones);
-            } else if (3 * zeros + ones > r) {
-                data = zeros + 3 * ones + 4 * (nonzero - ones);
-            } else {
-                data = 3 * r;
-            }
-            break;
-        case 4:  // vlc4_pairs, vlc4, then 3-bit linear or packed2_7bit
-            if (pairs_pay) {
-                data = pair_zero_bits + 5 * nonzero;
-            } else if (c.max_positive <= 3) {
-                data = 3 * zeros > r ? zeros + 4 * nonzero : 3 * r;
-            } else {
-                data = 6 * zeros > r ? zeros + 4 * nonzero : 7 * groups_of_2;
-            }
-            break;
-        case 5:  // packed2_7bit
-            data = 7 * groups_of_2;
-            break;
-        default: {  // linear
-            const std::int32_t reach = std::max(c.max_magnitude, c.max_positive + 1);
-            data = (ceil_log2(static_cast<std::uint32_t>(reach)) + 1) * r;
-            break;
-        }
-    }
-    return method_width + data;
-}
-
-HqColumnChoice hq_cheapest_column(const HqColumnCounts& c, std::int32_t rows) {
-    HqColumnChoice best;
-    best.bits = method_width;
-    if (c.max_magnitude == 0) return best;
-    const std::int64_t r = rows;
-    const std::int64_t zeros = c.zeros;
-    const std::int64_t ones = c.ones;
-    const std::int64_t nonzero = r - zeros;
-    const std::int64_t pair_zero_bits = c.pairs + 2 * std::int64_t{c.single_zeros};
-    const std::int64_t groups_of_3 = (r + 2) / 3;
-    const std::int64_t groups_of_2 = (r + 1) / 2;
-    // The narrowest linear column that holds the coded integers, then every method of a
-    // smaller range that holds them too.
-    const std::int32_t reach = std::max(c.max_magnitude, c.max_positive + 1);
-    const int width = std::max(3, ceil_log2(static_cast<std::uint32_t>(reach)) + 1);
-    std::int64_t data = width * r;
-    best.method = static_cast<ColumnMethod>(width);
-    auto consider = [&](ColumnMethod method, std::int64_t bits) {
-        if (bits < data) {
-            data = bits;
-            best.method = method;
-        }
-    };
-    const std::int32_t a = c.max_magnitude;
-    if (a <= 5) consider(ColumnMethod::packed2_7bit, 7 * groups_of_2);
-    if (a <= 4) {
-        consider(ColumnMethod::vlc4, zeros + 4 * nonzero);
-        consider(ColumnMethod::vlc4_pairs, pair_zero_bits + 5 * nonzero);
-    }
-    if (a <= 3) {
-        consider(ColumnMethod::vlc3, zeros + 3 * ones + 4 * (nonzero - ones));
-        consider(ColumnMethod::vlc3_pairs, pair_zero_bits + 4 * ones + 5 * (nonzero - ones));
-    }
-    if (a <= 2) {
-        consider(ColumnMethod::packed3_7bit, 7 * groups_of_3);
-        consider(ColumnMethod::vlc2, zeros + 3 * nonzero);
-        consider(ColumnMethod::vlc2_pairs, pair_zero_bits + 4 * nonzero);
-    }
-    if (a <= 1) {
-        consider(ColumnMethod::packed3_5bit, 5 * groups_of_3);
-        consider(ColumnMethod::vlc1, zeros + 2 * nonzero);
-        consider(ColumnMethod::vlc1_pairs, pair_zero_bits + 3 * nonzero);
-    }
-    best.bits = method_width + data;
-    return best;
-}
 
 HqQuantizer::HqQuantizer(std::int32_t column_count, std::int32_t row_count, std::int64_t bytes)
     : columns(column_count),
       rows(row_count),
       block_size(std::int64_t{column_count} * row_count),
-      lookahead_bytes(bytes) {}
+      lookahead_bytes(bytes),
+      tally(column_count, row_count) {}
 
 HqQuantizer::~HqQuantizer() = default;
 
-bool HqQuantizer::init() {
-    if (columns < 1 || rows < 1) return false;
+vellox_status HqQuantizer::init() {
+    if (columns < 1) return VELLOX_ERROR_LEVELS;
+    if (rows < 1) return VELLOX_ERROR_SUBBLOCKS;
     // A held block costs its values, its estimates, its target and its exact step.
     const std::int64_t block_bytes = block_size * std::int64_t{sizeof(std::int16_t)} +
                                      std::int64_t{grid_size * sizeof(std::int64_t) +
@@ -204,94 +53,13 @@ bool HqQuantizer::init() {
     capacity = direct ? 1 : static_cast<std::int32_t>(std::min<std::int64_t>(fit, INT32_MAX / 64));
     if (!direct) {
         held_values = allocate_array<std::int16_t>(capacity * block_size);
-        if (!held_values) return false;
+        if (!held_values) return VELLOX_ERROR_MEMORY;
     }
     held_estimate = allocate_array<std::int64_t>(std::int64_t{capacity} * grid_size);
     held_target = allocate_array<std::int64_t>(capacity);
     held_gcd = allocate_array<std::int32_t>(capacity);
-    if (!held_estimate || !held_target || !held_gcd) return false;
-    std::unique_ptr<std::int32_t[]>* arrays[] = {
-        &column_magnitude, &column_positive, &column_zeros, &column_ones,  &column_pairs,
-        &column_singles,   &column_run,      &column_top,   &column_bottom};
-    for (std::unique_ptr<std::int32_t[]>* array : arrays) {
-        *array = allocate_array<std::int32_t>(columns);
-        if (!*array) return false;
-    }
-    return true;
-}
-
-namespace {
-
-// The per-column counts of a tally, one array each (columns entries).
-struct Tallies {
-    std::int32_t* __restrict magnitude;
-    std::int32_t* __restrict positive;
-    std::int32_t* __restrict zeros;
-    std::int32_t* __restrict ones;
-    std::int32_t* __restrict pairs;
-    std::int32_t* __restrict singles;  // zeros a pair method writes alone
-    std::int32_t* __restrict run;      // zeros so far in the current run
-    std::int32_t* __restrict top;      // largest value, at least 0
-    std::int32_t* __restrict bottom;   // largest negated value, at least 0
-};
-
-// One row of a tally. The arrays do not overlap (__restrict), so the loop vectorises.
-template <typename Quantize, bool store, bool extremes>
-void tally_row(const std::int16_t* __restrict row, std::int16_t* __restrict out, std::int32_t width,
-               const Quantize q, const Tallies t) {
-    for (std::int32_t j = 0; j < width; ++j) {
-        const std::int32_t v = row[j];
-        if (extremes) {
-            t.top[j] = std::max(t.top[j], v);
-            t.bottom[j] = std::max(t.bottom[j], -v);
-        }
-        const std::int32_t k = q(v);
-        if (store) out[j] = static_cast<std::int16_t>(k);
-        const std::int32_t m = k < 0 ? -k : k;
-        const std::int32_t zero = k == 0 ? 1 : 0;
-        t.magnitude[j] = std::max(t.magnitude[j], m);
-        t.positive[j] = std::max(t.positive[j], k);
-        // A zero at an odd place of its run of zeros that a non-zero value follows is written
-        // alone; every second zero of a run ends a zero_pair.
-        t.singles[j] += (zero ^ 1) & t.run[j] & 1;
-        t.run[j] = (t.run[j] + 1) * zero;
-        t.pairs[j] += zero & ~t.run[j] & 1;
-        t.zeros[j] += zero;
-        t.ones[j] += m == 1 ? 1 : 0;
-    }
-}
-
-}  // namespace
-
-// One pass over a block: the coded integers (stored into coded when store is set) and their
-// counts per column. Returns the bits the packer writes for them: with standard, by the
-// standard mode's choice of methods, and then also the per-column maxima of the values
-// themselves; otherwise with the cheapest method for each column.
-template <typename Quantize, bool store, bool standard>
-std::int64_t HqQuantizer::tally(const std::int16_t* values, const Quantize& quantize,
-                                std::int16_t* coded) {
-    constexpr bool extremes = standard;
-    const Tallies t = {column_magnitude.get(), column_positive.get(), column_zeros.get(),
-                       column_ones.get(),      column_pairs.get(),    column_singles.get(),
-                       column_run.get(),       column_top.get(),      column_bottom.get()};
-    for (std::int32_t* array :
-         {t.magnitude, t.positive, t.zeros, t.ones, t.pairs, t.singles, t.run})
-        std::fill(array, array + columns, 0);
-    if (extremes) {
-        std::fill(t.top, t.top + columns, 0);
-        std::fill(t.bottom, t.bottom + columns, 0);
-    }
-    for (std::int32_t i = 0; i < rows; ++i) {
-        const std::int64_t offset = std::int64_t{i} * columns;
-        tally_row<Quantize, store, extremes>(values + offset, store ? coded + offset : nullptr,
-                                             columns, quantize, t);
-    }
-    std::int64_t bits = head_bits;
-    for (std::int32_t j = 0; j < columns; ++j) {
-        const HqColumnCounts c = counts_of(j);
-        bits += standard ? hq_column_bits(c, rows) : hq_cheapest_column(c, rows).bits;
-    }
-    return bits;
+    if (!held_estimate || !held_target || !held_gcd) return VELLOX_ERROR_MEMORY;
+    return tally.init();
 }
 
 void HqQuantizer::push(const std::int16_t* values, std::int32_t standard_step,
@@ -308,113 +76,17 @@ void HqQuantizer::push(const std::int16_t* values, std::int32_t standard_step,
         source = copy;
     }
     // What the standard mode writes (truncating division), and the maxima of the values.
-    held_target.get()[slot] =
-        standard_step == 1
-            ? tally<Unchanged, false, true>(source, Unchanged{}, nullptr)
-            : tally<Divide, false, true>(source, Divide(standard_step, false), nullptr);
+    held_target.get()[slot] = tally.standard_bits(source, standard_step);
     held_gcd.get()[slot] = gcd_step;
     std::int64_t* estimate = held_estimate.get() + std::int64_t{slot} * grid_size;
-    estimate_block(estimate, gcd_step);
+    tally.estimate(estimate, gcd_step);
     window_target += held_target.get()[slot];
     for (int g = 0; g < grid_size; ++g) window_estimate[g] += estimate[g];
     ++count;
 }
 
-namespace {
-
-// What a column's data costs in the estimate for the largest magnitude a of its rounded
-// integers: the costs for a = 1, 2, 3 (also 4 without +4) and 5 (also 4 with +4), and the
-// linear bits per row, for one block shape.
-struct DenseCosts {
-    std::uint32_t one;
-    std::uint32_t two;
-    std::uint32_t three;
-    std::uint32_t five;
-    std::uint32_t row;  // rows: each bit of a linear width costs this much
-};
-
-// The estimated data bits of a block at one step, from the per-column maxima of its values.
-// Free of branches and tables, so that the loop over the columns vectorises; the sum fits 32
-// bits (at most 16 bits per value, and a block holds fewer than 2^27 values).
-template <bool unchanged>
-std::uint32_t estimate_row(const std::int32_t* __restrict top,
-                           const std::int32_t* __restrict bottom, std::int32_t width,
-                           const Divide d, const DenseCosts c) {
-    std::uint32_t sum = 0;
-    for (std::int32_t j = 0; j < width; ++j) {
-        std::int32_t b = top[j];
-        std::int32_t n = bottom[j];
-        if (!unchanged) {
-            const auto top_k = static_cast<std::int32_t>(
-                (std::uint64_t{static_cast<std::uint32_t>(b) + d.half} * d.factor) >> 32);
-            const auto bottom_k = static_cast<std::int32_t>(
-                (std::uint64_t{static_cast<std::uint32_t>(n) + d.half} * d.factor) >> 32);
-            b = std::min(top_k, d.positive);
-            n = std::min(bottom_k, d.negative);
-        }
-        const std::int32_t a = std::max(b, n);
-        const std::int32_t reach = std::max(a, b + 1);  // a linear width w needs 2^(w-1) >= it
-        // The cost steps up at a = 1, 2, 3, 5 (or 4 with +4), 6 (4-bit linear) and then by a
-        // bit per row at each power of two the reach passes.
-        const std::uint32_t linear_widths = (reach > 8) + (reach > 16) + (reach > 32) +
-                                            (reach > 64) + (reach > 128) + (reach > 256) +
-                                            (reach > 512) + (reach > 1024) + (reach > 2048) +
-                                            (reach > 4096) + (reach > 8192) + (reach > 16384);
-        // Differences of unsigned costs wrap, and wrap back in the sum.
-        const std::uint32_t five = (a >= 5) | ((a == 4) & (b > 3));
-        sum += c.one * (a >= 1) + (c.two - c.one) * (a >= 2) + (c.three - c.two) * (a >= 3) +
-               (c.five - c.three) * five + (4 * c.row - c.five) * (a >= 6) + linear_widths * c.row;
-    }
-    return sum;
-}
-
-}  // namespace
-
-// The estimated data bits at every grid step, from the per-column maxima of the last tally:
-// each column costs what the cheapest method for its rounded maxima costs when every value
-// reaches them (so the estimate leaves out what zeros save, like the standard mode's).
-void HqQuantizer::estimate_block(std::int64_t* estimate, std::int32_t gcd) const {
-    const std::int32_t* top = column_top.get();
-    const std::int32_t* bottom = column_bottom.get();
-    std::int32_t largest = 0;
-    for (std::int32_t j = 0; j < columns; ++j) largest = std::max({largest, top[j], bottom[j]});
-    // Per largest magnitude, the cheapest method for a column whose values all reach it.
-    const auto r = static_cast<std::uint32_t>(rows);
-    const std::uint32_t groups_of_3 = (r + 2) / 3;
-    const std::uint32_t groups_of_2 = (r + 1) / 2;
-    const DenseCosts costs = {std::min({5 * groups_of_3, 2 * r, 3 * r}),
-                              std::min({7 * groups_of_3, 3 * r}), 3 * r,
-                              std::min(7 * groups_of_2, 4 * r), r};
-    estimate[0] = estimate_row<true>(top, bottom, columns, Divide{}, costs);
-    for (int g = 1; g < grid_size; ++g) {
-        // Every value below half the step rounds to 0.
-        estimate[g] =
-            2 * largest < grid_step[g]
-                ? 0
-                : estimate_row<false>(top, bottom, columns, Divide(grid_step[g], true), costs);
-    }
-    // Where the block's own exact step codes it in fewer bits, pop takes that step.
-    if (gcd > 1) {
-        const std::int64_t exact =
-            estimate_row<false>(top, bottom, columns, Divide(gcd, true), costs);
-        for (int g = 0; g < grid_size; ++g) estimate[g] = std::min(estimate[g], exact);
-    }
-}
-
-HqColumnCounts HqQuantizer::counts_of(std::int32_t j) const {
-    HqColumnCounts c;
-    c.max_magnitude = column_magnitude.get()[j];
-    c.max_positive = column_positive.get()[j];
-    c.zeros = column_zeros.get()[j];
-    c.ones = column_ones.get()[j];
-    // A run of odd length at the end pairs with the zero row past the column.
-    c.pairs = column_pairs.get()[j] + (column_run.get()[j] & 1);
-    c.single_zeros = column_singles.get()[j];
-    return c;
-}
-
 std::int64_t HqQuantizer::least_bits() const {
-    return head_bits + std::int64_t{method_width} * columns;
+    return block_head_bits + std::int64_t{method_width} * columns;
 }
 
 void HqQuantizer::end_input() { input_ended = true; }
@@ -444,18 +116,18 @@ std::int32_t HqQuantizer::choose_step(std::int32_t gcd, double* estimate_at_step
         }
     }
     const std::int64_t* own = held_estimate.get() + std::int64_t{first} * grid_size;
-    std::int32_t step = grid_step[low];
+    std::int32_t step = hq_grid_step[low];
     double own_estimate = static_cast<double>(own[low]);
     if (low > 0) {
         // Where between the grid step before (which does not fit) and this one.
         const double above = ratio * static_cast<double>(window_estimate[low - 1]);
         const double below = ratio * static_cast<double>(window_estimate[low]);
         const double t = above > below ? std::min((above - allowed) / (above - below), 1.0) : 1.0;
-        const std::int32_t previous = grid_step[low - 1];
+        const std::int32_t previous = hq_grid_step[low - 1];
         step = std::min(
             previous + 1 +
-                static_cast<std::int32_t>(t * static_cast<double>(grid_step[low] - previous)),
-            grid_step[low]);
+                static_cast<std::int32_t>(t * static_cast<double>(hq_grid_step[low] - previous)),
+            hq_grid_step[low]);
         own_estimate =
             static_cast<double>(own[low - 1]) + t * static_cast<double>(own[low] - own[low - 1]);
     }
@@ -468,13 +140,7 @@ std::int32_t HqQuantizer::choose_step(std::int32_t gcd, double* estimate_at_step
 // when store is set.
 std::int64_t HqQuantizer::code_at(const std::int16_t* values, std::int32_t step,
                                   std::int16_t* coded, bool store) {
-    if (step == 1) {
-        return store ? tally<Unchanged, true, false>(values, Unchanged{}, coded)
-                     : tally<Unchanged, false, false>(values, Unchanged{}, nullptr);
-    }
-    const Divide round(step, true);
-    return store ? tally<Divide, true, false>(values, round, coded)
-                 : tally<Divide, false, false>(values, round, nullptr);
+    return tally.rounded_bits(values, step, store ? coded : nullptr);
 }
 
 // The smallest step from gcd on whose bits fit allowed (at least a block of zeros), found by
@@ -546,10 +212,10 @@ HqBlockHead HqQuantizer::pop(std::int16_t* coded, ColumnMethod* methods) {
         bits = code_at(values, step, coded, stored);
         // Over the cap: larger grid steps, galloping. At the last one every value codes as 0.
         int g = 0;
-        for (int jump = 1; bits > cap && step < grid_step[grid_size - 1]; jump *= 2) {
-            while (grid_step[g] <= step) ++g;  // the last grid step lies above every other
+        for (int jump = 1; bits > cap && step < hq_grid_step[grid_size - 1]; jump *= 2) {
+            while (hq_grid_step[g] <= step) ++g;  // the last grid step lies above every other
             g = std::min(g + jump - 1, grid_size - 1);
-            step = grid_step[g];
+            step = hq_grid_step[g];
             estimate = static_cast<double>(held_estimate.get()[std::int64_t{slot} * grid_size + g]);
             bits = code_at(values, step, coded, stored);
         }
@@ -569,8 +235,8 @@ HqBlockHead HqQuantizer::pop(std::int16_t* coded, ColumnMethod* methods) {
 
     std::int32_t range_needed = 1;  // largest -k over negative k and k + 1 over the others
     for (std::int32_t j = 0; j < columns; ++j) {
-        const HqColumnCounts c = counts_of(j);
-        methods[j] = hq_cheapest_column(c, rows).method;
+        const ColumnCounts c = tally.counts(j);
+        methods[j] = cheapest_column(c, rows).method;
         range_needed = std::max(range_needed, std::max(c.max_magnitude, c.max_positive + 1));
     }
 

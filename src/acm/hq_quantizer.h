@@ -8,6 +8,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "acm/acm_format.h"  // ColumnMethod
+#include "acm/hq_tally.h"
 
 namespace vellox {
 
@@ -18,30 +19,6 @@ struct HqBlockHead {
     std::int64_t bits = 0;        // bits the packer writes for the block, head included
 };
 
-// What the column coder's method decision looks at in one column of coded integers.
-struct HqColumnCounts {
-    std::int32_t max_magnitude = 0;  // 0 .. 32768
-    std::int32_t max_positive = 0;   // 0 when there is no positive value
-    std::int32_t zeros = 0;          // rows holding 0
-    std::int32_t ones = 0;           // rows holding 1 or -1
-    std::int32_t pairs = 0;          // zero_pair symbols a pair method writes
-    std::int32_t single_zeros = 0;   // zeros a pair method writes alone, 2 bits each
-};
-
-// Bits the column coder writes for a column of rows coded integers with these counts, its
-// method code included, by the coder's own choice of method (the standard mode's).
-std::int64_t hq_column_bits(const HqColumnCounts& counts, std::int32_t rows);
-
-// A column's method and its bits, the method code included.
-struct HqColumnChoice {
-    ColumnMethod method = ColumnMethod::zero;  // for a linear column its width, 3 .. 16
-    std::int64_t bits = 0;
-};
-
-// The method that writes a column with these counts in the fewest bits, of those whose range
-// holds its coded integers.
-HqColumnChoice hq_cheapest_column(const HqColumnCounts& counts, std::int32_t rows);
-
 class HqQuantizer {
 public:
     // The look-ahead's default bound: 4 MiB holds about 95 s of 22,050 Hz mono at the default
@@ -51,14 +28,16 @@ public:
     // columns * rows values per block; lookahead_bytes bounds the memory of the blocks held
     // back. Stores the values; allocates nothing.
     HqQuantizer(std::int32_t columns, std::int32_t rows, std::int64_t lookahead_bytes);
-    virtual ~HqQuantizer();
+    ~HqQuantizer();
 
     HqQuantizer(const HqQuantizer&) = delete;
     HqQuantizer& operator=(const HqQuantizer&) = delete;
 
-    // Allocates the look-ahead and the per-column counts. When not even two blocks fit in the
-    // look-ahead's bound, it holds none: every block is then coded as soon as it comes.
-    [[nodiscard]] bool init();
+    // Allocates the look-ahead and the per-column counts: VELLOX_OK, VELLOX_ERROR_MEMORY, or
+    // VELLOX_ERROR_LEVELS or VELLOX_ERROR_SUBBLOCKS for a block of no columns or no rows.
+    // When not even two blocks fit in the look-ahead's bound, it holds none: every block is
+    // then coded as soon as it comes.
+    [[nodiscard]] vellox_status init();
 
     // Takes the next block, row after row, with the step the standard mode gives it and the
     // greatest common divisor of its magnitudes (1 for a block of zeros). The block is copied
@@ -86,18 +65,14 @@ public:
     std::int64_t coded_bits() const { return coded_so_far; }
 
     // Steps of the grid on which the size of a block is estimated.
-    static constexpr int grid_size = 31;
+    static constexpr int grid_size = hq_grid_size;
 
 private:
-    template <typename Quantize, bool store, bool standard>
-    std::int64_t tally(const std::int16_t* values, const Quantize& quantize, std::int16_t* coded);
-    void estimate_block(std::int64_t* estimate, std::int32_t gcd) const;
     std::int32_t choose_step(std::int32_t gcd, double* estimate_at_step) const;
     std::int64_t code_at(const std::int16_t* values, std::int32_t step, std::int16_t* coded,
                          bool store);
     std::int32_t fit_step(const std::int16_t* values, std::int32_t start, std::int32_t gcd,
                           std::int64_t allowed);
-    HqColumnCounts counts_of(std::int32_t column) const;  // of the last tally
     // The bits of a block of zeros: the head and a method code per column.
     std::int64_t least_bits() const;
 
@@ -118,17 +93,7 @@ private:
     std::int32_t count = 0;                         // blocks held
     bool input_ended = false;
 
-    // Per column, the counts of the last tally (see HqColumnCounts), the length of the
-    // current run of zeros, and the largest value and the largest negated value (at least 0).
-    std::unique_ptr<std::int32_t[]> column_magnitude;
-    std::unique_ptr<std::int32_t[]> column_positive;
-    std::unique_ptr<std::int32_t[]> column_zeros;
-    std::unique_ptr<std::int32_t[]> column_ones;
-    std::unique_ptr<std::int32_t[]> column_pairs;
-    std::unique_ptr<std::int32_t[]> column_singles;
-    std::unique_ptr<std::int32_t[]> column_run;
-    std::unique_ptr<std::int32_t[]> column_top;
-    std::unique_ptr<std::int32_t[]> column_bottom;
+    HqTally tally;  // the passes over a block and their counts per column
 
     // Sums over the held blocks.
     std::int64_t window_estimate[grid_size] = {};  // data bits

@@ -50,6 +50,30 @@ constexpr PrefixCode vlc4_code = {
     4,
     {{1, 4}, {3, 4}, {5, 4}, {7, 4}, {0, 1}, {9, 4}, {11, 4}, {13, 4}, {15, 4}}};
 
+// The prefix code of method, or null for a method of another kind.
+constexpr const PrefixCode* prefix_code_of(ColumnMethod method) {
+    switch (method) {
+        case ColumnMethod::vlc1_pairs:
+            return &vlc1_pairs_code;
+        case ColumnMethod::vlc1:
+            return &vlc1_code;
+        case ColumnMethod::vlc2_pairs:
+            return &vlc2_pairs_code;
+        case ColumnMethod::vlc2:
+            return &vlc2_code;
+        case ColumnMethod::vlc3_pairs:
+            return &vlc3_pairs_code;
+        case ColumnMethod::vlc3:
+            return &vlc3_code;
+        case ColumnMethod::vlc4_pairs:
+            return &vlc4_pairs_code;
+        case ColumnMethod::vlc4:
+            return &vlc4_code;
+        default:
+            return nullptr;
+    }
+}
+
 // A reader's decoding table of a prefix code: the next 5 bits of the stream (bit 0 first) as
 // an index give the codeword's length in bits 0..3 and k + 8 in bits 4..7, or 0 there for
 // the zero_pair symbol.

@@ -19,18 +19,18 @@ constexpr std::int32_t piece_values = 8192;
 SubbandSynthesis::SubbandSynthesis(std::int32_t level_count)
     : levels(level_count),
       columns(std::int32_t{1} << level_count),
-      path(fastest_synthesis_path()),
+      path(fastest_kernel_path(synthesis_path_available)),
       kernels(&synthesis_kernels(path)) {}
 
 SubbandSynthesis::~SubbandSynthesis() = default;
 
-bool SubbandSynthesis::allocate_state() {
-    if (levels == 0) return true;
+vellox_status SubbandSynthesis::allocate_state() {
+    if (levels == 0) return VELLOX_OK;
     carried_state = allocate_array<std::int32_t>(2 * static_cast<std::int64_t>(columns) - 2);
-    return carried_state != nullptr;
+    return carried_state != nullptr ? VELLOX_OK : VELLOX_ERROR_MEMORY;
 }
 
-bool SubbandSynthesis::set_synthesis_path(SynthesisPath wanted) {
+bool SubbandSynthesis::set_synthesis_path(KernelPath wanted) {
     if (!synthesis_path_available(wanted)) return false;
     path = wanted;
     kernels = &synthesis_kernels(path);

@@ -7,6 +7,7 @@
 #include <utility>  // std::pair
 
 #include "acm/synthesis_kernel.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -14,13 +15,14 @@ class SubbandSynthesis {
 public:
     // levels: 0 .. 15. Stores it; allocates nothing.
     explicit SubbandSynthesis(std::int32_t levels);
-    virtual ~SubbandSynthesis();
+    ~SubbandSynthesis();
 
     SubbandSynthesis(const SubbandSynthesis&) = delete;
     SubbandSynthesis& operator=(const SubbandSynthesis&) = delete;
 
-    // Allocates the zeroed state carried from block to block (nothing when levels is 0).
-    [[nodiscard]] bool allocate_state();
+    // Allocates the zeroed state carried from block to block (nothing when levels is 0):
+    // VELLOX_OK or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status allocate_state();
 
     // Turns a block of rows * columns values, as the unpacker filled it (row after row), in
     // place into rows * columns samples in time order, scaled up by 2^levels. Sums wrap in
@@ -35,8 +37,8 @@ public:
 
     // The instruction set of the inner loops: the fastest available unless set. Every path
     // gives the same values. False, changing nothing, for a path this processor cannot run.
-    [[nodiscard]] bool set_synthesis_path(SynthesisPath path);
-    SynthesisPath synthesis_path() const { return path; }
+    [[nodiscard]] bool set_synthesis_path(KernelPath path);
+    KernelPath synthesis_path() const { return path; }
 
     // The pair (a, b) that stage (1 .. levels) carries for its column (0 .. (columns >> stage)
     // - 1) into the next block.
@@ -51,7 +53,7 @@ private:
     // stage 1 are decoded coefficients and fit in 16 bits; they are held as 32-bit values.
     std::unique_ptr<std::int32_t[]> carried_state;
 
-    SynthesisPath path;
+    KernelPath path;
     const SynthesisKernels* kernels;  // those of path
 };
 

@@ -5,7 +5,6 @@
 
 #include <cstddef>  // std::ptrdiff_t
 
-#include "common/cpu_features.h"
 #include "common/numeric.h"
 
 namespace vellox {
@@ -69,31 +68,17 @@ void to_samples_portable(const std::int32_t* values, std::int32_t count, int shi
 
 const SynthesisKernels synthesis_kernels_portable = {stage_portable, to_samples_portable};
 
-bool synthesis_path_available(SynthesisPath path) {
-    switch (path) {
-        case SynthesisPath::portable:
-            return true;
-        case SynthesisPath::avx2:
-            return synthesis_avx2_compiled() && cpu_has_avx2();
-        case SynthesisPath::avx512:
-            return synthesis_avx512_compiled() && cpu_has_avx512f();
-    }
-    return false;
+bool synthesis_path_available(KernelPath path) {
+    return kernel_path_runs(path, synthesis_avx2_compiled(), synthesis_avx512_compiled());
 }
 
-SynthesisPath fastest_synthesis_path() {
-    if (synthesis_path_available(SynthesisPath::avx512)) return SynthesisPath::avx512;
-    if (synthesis_path_available(SynthesisPath::avx2)) return SynthesisPath::avx2;
-    return SynthesisPath::portable;
-}
-
-const SynthesisKernels& synthesis_kernels(SynthesisPath path) {
+const SynthesisKernels& synthesis_kernels(KernelPath path) {
     switch (path) {
-        case SynthesisPath::avx2:
+        case KernelPath::avx2:
             return synthesis_kernels_avx2;
-        case SynthesisPath::avx512:
+        case KernelPath::avx512:
             return synthesis_kernels_avx512;
-        case SynthesisPath::portable:
+        case KernelPath::portable:
             break;
     }
     return synthesis_kernels_portable;

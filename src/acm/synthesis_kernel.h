@@ -5,16 +5,12 @@
 
 #include <cstdint>  // std::int16_t, std::int32_t
 
+#include "common/cpu_features.h"
+
 namespace vellox {
 
-// The instruction sets the synthesis is built for. portable runs everywhere.
-enum class SynthesisPath { portable, avx2, avx512 };
-
 // True when this build holds the path and this processor (and its operating system) can run it.
-[[nodiscard]] bool synthesis_path_available(SynthesisPath path);
-
-// The fastest available path.
-[[nodiscard]] SynthesisPath fastest_synthesis_path();
+[[nodiscard]] bool synthesis_path_available(KernelPath path);
 
 // One synthesis stage, in place, on the view of n rows (even, at least 2) by d columns (a power
 // of two) at block: row t, column i at t * d + i. Each column is taken top to bottom in pairs
@@ -40,7 +36,7 @@ struct SynthesisKernels {
 };
 
 // The kernels of an available path.
-[[nodiscard]] const SynthesisKernels& synthesis_kernels(SynthesisPath path);
+[[nodiscard]] const SynthesisKernels& synthesis_kernels(KernelPath path);
 
 // Each path's kernels; only to be called when that path is available.
 extern const SynthesisKernels synthesis_kernels_portable;

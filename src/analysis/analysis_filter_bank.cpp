@@ -21,6 +21,7 @@
 #include "analysis/analysis_filter_bank.h"
 
 #include <algorithm>  // std::max, std::min
+#include <cassert>    // assert
 #include <cmath>      // std::fabs, std::isfinite
 #include <cstddef>    // std::size_t
 #include <cstdint>    // std::uintptr_t
@@ -90,15 +91,15 @@ double sum_nonzero_terms(const double* newest, std::int64_t stride, const double
     return sum;
 }
 
-void run_blocks(FilterPath path, const BlockJob& job) {
+void run_blocks(KernelPath path, const BlockJob& job) {
     switch (path) {
-        case FilterPath::avx512:
+        case KernelPath::avx512:
             filter_blocks_avx512(job);
             break;
-        case FilterPath::avx2:
+        case KernelPath::avx2:
             filter_blocks_avx2(job);
             break;
-        case FilterPath::portable:
+        case KernelPath::portable:
             filter_blocks_portable(job);
             break;
     }
@@ -111,26 +112,26 @@ AnalysisFilterBank::AnalysisFilterBank(std::int32_t level_count, std::int32_t ta
 
 AnalysisFilterBank::~AnalysisFilterBank() = default;
 
-bool AnalysisFilterBank::set_filter_path(FilterPath wanted) {
+bool AnalysisFilterBank::set_filter_path(KernelPath wanted) {
     if (!filter_path_available(wanted)) return false;
     path = wanted;
     path_set = true;
     return true;
 }
 
-bool AnalysisFilterBank::init() {
-    if (levels < 0 || levels > 15) return false;
-    if (filter_length < 0 || filter_length > max_filter_length) return false;
-    full_length = 2 * filter_length - 1;
-    if (!design_filters()) return false;
-    if (filter_length < 1 || filter_length > max_filter_length) return false;
-    if (!path_set) path = fastest_filter_path();
-    if (levels == 0) return true;
+vellox_status AnalysisFilterBank::init() {
+    if (levels < 0 || levels > 15) return VELLOX_ERROR_LEVELS;
+    const vellox_status designed = design_filters();
+    if (designed != VELLOX_OK) return designed;
+    assert(filter_length >= 1 && filter_length <= max_filter_length);
+    assert(full_length == 2 * filter_length - 1);
+    if (!path_set) path = fastest_kernel_path(filter_path_available);
+    if (levels == 0) return VELLOX_OK;
 
     const std::int32_t taps = full_length;
     tap_table = allocate_array<double>(16 * static_cast<std::int64_t>(taps));
     level_table = allocate_array<FilterLevel>(levels);
-    if (!tap_table || !level_table) return false;
+    if (!tap_table || !level_table) return VELLOX_ERROR_MEMORY;
 
     // Term j of an output in row r is the node's value from row r - j, filtered with the
     // taps of that value's phase: low pass when r - j is even, high pass when odd.
@@ -155,7 +156,7 @@ bool AnalysisFilterBank::init() {
         }
         pattern += static_cast<std::int64_t>(period) * taps;
     }
-    if (!allocate_windows()) return false;
+    if (!allocate_windows()) return VELLOX_ERROR_MEMORY;
 
     // A level's sums are at most the sum of the tap magnitudes (the gain) times its largest
     // input magnitude, which starts at 32768 for samples; rounding adds less than a millionth
@@ -168,7 +169,7 @@ bool AnalysisFilterBank::init() {
         level_table.get()[l].sums_in_range = reach < 2147483647.0;  // false for NaN too
         largest = reach < 2147483648.0 ? reach : 2147483648.0;
     }
-    return true;
+    return VELLOX_OK;
 }
 
 // All windows in one block. A window holds the history an output reaches back, a run of
@@ -343,46 +344,52 @@ void AnalysisFilterBank::filter_outputs(const FilterLevel& level, std::int64_t e
 FdFilterBank::FdFilterBank(std::int32_t level_count, std::int32_t taps)
     : AnalysisFilterBank(level_count, taps) {}
 
-bool FdFilterBank::allocate_filters() {
+vellox_status FdFilterBank::allocate_filters(std::int32_t least, vellox_status wrong_length) {
+    if (filter_length < least || filter_length > max_filter_length) return wrong_length;
+    full_length = 2 * filter_length - 1;
     low_pass = allocate_array<double>(full_length);
     high_pass = allocate_array<double>(full_length);
-    return low_pass && high_pass;
+    return low_pass && high_pass ? VELLOX_OK : VELLOX_ERROR_MEMORY;
 }
 
 void FdFilterBank::finish_filters() {
     vellox::finish_filters(low_pass.get(), high_pass.get(), filter_length, dc_norm);
 }
 
-bool FdFilterBank::design_filters() {
-    if (filter_length < 1 || !allocate_filters()) return false;
+vellox_status FdFilterBank::design_filters() {
+    const vellox_status made = allocate_filters(1, VELLOX_ERROR_FILTER_LENGTH);
+    if (made != VELLOX_OK) return made;
     dc_norm = design_fd_magnitudes(low_pass.get(), filter_length);
     finish_filters();
-    return true;
+    return VELLOX_OK;
 }
 
 FoFilterBank::FoFilterBank(std::int32_t level_count, std::int32_t taps)
     : FdFilterBank(level_count, taps) {}
 
-bool FoFilterBank::design_filters() {
+vellox_status FoFilterBank::design_filters() {
     // The divisor takes the two outer magnitudes, so one tap is not a filter of this design.
-    if (filter_length < 2 || !allocate_filters()) return false;
+    const vellox_status made = allocate_filters(2, VELLOX_ERROR_FILTER_LENGTH);
+    if (made != VELLOX_OK) return made;
     dc_norm = design_fo_magnitudes(low_pass.get(), filter_length);
     finish_filters();
-    return true;
+    return VELLOX_OK;
 }
 
 FcFilterBank::FcFilterBank(std::int32_t level_count, const double* magnitudes,
                            std::int32_t tap_count)
     : FdFilterBank(level_count, tap_count), taps(magnitudes) {}
 
-bool FcFilterBank::design_filters() {
+vellox_status FcFilterBank::design_filters() {
     // Taps are used at their scale: dc_norm stays 1.
-    if (taps == nullptr || filter_length < 1 || !allocate_filters()) return false;
+    if (taps == nullptr) return VELLOX_ERROR_TAPS;
+    const vellox_status made = allocate_filters(1, VELLOX_ERROR_TAPS);
+    if (made != VELLOX_OK) return made;
     double* magnitudes = low_pass.get();
     for (std::int32_t k = 0; k < filter_length; ++k) magnitudes[k] = std::fabs(taps[k]);
     taps = nullptr;
     finish_filters();
-    return true;
+    return VELLOX_OK;
 }
 
 }  // namespace vellox

@@ -6,6 +6,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "analysis/filter_kernel.h"
+#include "vellox/vellox.h"  // vellox_status
 
 namespace vellox {
 
@@ -18,9 +19,12 @@ public:
     AnalysisFilterBank(const AnalysisFilterBank&) = delete;
     AnalysisFilterBank& operator=(const AnalysisFilterBank&) = delete;
 
-    // Designs the filters and allocates the state; false when the bank is unusable (also for
-    // levels outside 0 .. 15 and filters longer than max_filter_length one-sided taps).
-    [[nodiscard]] bool init();
+    // Designs the filters and allocates the state: VELLOX_OK; VELLOX_ERROR_LEVELS for levels
+    // outside 0 .. 15; VELLOX_ERROR_FILTER_LENGTH ("-fd", "-fo") or VELLOX_ERROR_TAPS ("-fc")
+    // for a filter its design cannot make (no taps, or a length outside 1 .. max_filter_length
+    // one-sided taps, from 2 for "-fo"); VELLOX_ERROR_MEMORY. A bank whose init failed is
+    // unusable.
+    [[nodiscard]] vellox_status init();
 
     // Input values that produce no output: filter_length * (2^levels - 1). After init.
     std::int64_t delay() const;
@@ -37,14 +41,16 @@ public:
     // The instruction set of the inner loop: the fastest available unless set here (for tests
     // and benchmarks; every path gives the same coefficients). False, and no change, when the
     // path is not available.
-    [[nodiscard]] bool set_filter_path(FilterPath path);
-    FilterPath filter_path() const { return path; }
+    [[nodiscard]] bool set_filter_path(KernelPath path);
+    KernelPath filter_path() const { return path; }
 
 protected:
     AnalysisFilterBank(std::int32_t levels, std::int32_t filter_length);
 
-    // Computes the taps; false on failure (after printing what the user must know).
-    [[nodiscard]] virtual bool design_filters() = 0;
+    // Checks the filter length, sets full_length and computes the taps: VELLOX_OK,
+    // VELLOX_ERROR_FILTER_LENGTH or VELLOX_ERROR_TAPS for a filter the design cannot make,
+    // VELLOX_ERROR_MEMORY.
+    [[nodiscard]] virtual vellox_status design_filters() = 0;
 
     std::int32_t levels;         // 0 .. 15
     std::int32_t filter_length;  // N: one-sided taps, centre included
@@ -62,7 +68,7 @@ private:
     // of the levels whose rows change within a vector (2, 4 and 8 taps per term).
     std::unique_ptr<double[]> tap_table;
     bool finite_taps = true;  // false: zero values must skip their terms (0 * inf is NaN)
-    FilterPath path = FilterPath::portable;
+    KernelPath path = KernelPath::portable;
     bool path_set = false;  // set_filter_path chose the path
 };
 
@@ -76,10 +82,12 @@ public:
     double divisor() const { return dc_norm; }
 
 protected:
-    bool design_filters() override;
+    vellox_status design_filters() override;
 
-    // Allocates both filters (full_length taps each); false when that fails.
-    [[nodiscard]] bool allocate_filters();
+    // Checks that the filter has least .. max_filter_length one-sided taps (wrong_length
+    // otherwise), sets full_length and allocates both filters (VELLOX_ERROR_MEMORY when that
+    // fails).
+    [[nodiscard]] vellox_status allocate_filters(std::int32_t least, vellox_status wrong_length);
     // Shared end of every design: the two filters from the magnitudes.
     void finish_filters();
 
@@ -94,7 +102,7 @@ public:
     FoFilterBank(std::int32_t levels, std::int32_t filter_length);
 
 protected:
-    bool design_filters() override;
+    vellox_status design_filters() override;
 };
 
 // The caller's taps ("-fc"): one-sided magnitudes, outer end first, used at their scale.
@@ -105,7 +113,7 @@ public:
     FcFilterBank(std::int32_t levels, const double* taps, std::int32_t tap_count);
 
 protected:
-    bool design_filters() override;
+    vellox_status design_filters() override;
 
 private:
     const double* taps;  // borrowed; null after init

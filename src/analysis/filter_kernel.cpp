@@ -6,7 +6,6 @@
 #include <cstring>  // std::memcpy
 
 #include "analysis/filter_kernel_impl.h"
-#include "common/cpu_features.h"
 
 namespace vellox {
 
@@ -53,22 +52,8 @@ struct PortableOps {
 
 void filter_blocks_portable(const BlockJob& job) { filter_blocks_with<PortableOps>(job); }
 
-bool filter_path_available(FilterPath path) {
-    switch (path) {
-        case FilterPath::portable:
-            return true;
-        case FilterPath::avx2:
-            return avx2_compiled() && cpu_has_avx2();
-        case FilterPath::avx512:
-            return avx512_compiled() && cpu_has_avx512f();
-    }
-    return false;
-}
-
-FilterPath fastest_filter_path() {
-    if (filter_path_available(FilterPath::avx512)) return FilterPath::avx512;
-    if (filter_path_available(FilterPath::avx2)) return FilterPath::avx2;
-    return FilterPath::portable;
+bool filter_path_available(KernelPath path) {
+    return kernel_path_runs(path, avx2_compiled(), avx512_compiled());
 }
 
 }  // namespace vellox

@@ -5,16 +5,12 @@
 
 #include <cstdint>  // std::int32_t, std::int64_t
 
+#include "common/cpu_features.h"
+
 namespace vellox {
 
-// The instruction sets the bank's inner loop is built for. portable runs everywhere.
-enum class FilterPath { portable, avx2, avx512 };
-
 // True when this build holds the path and this processor (and its operating system) can run it.
-[[nodiscard]] bool filter_path_available(FilterPath path);
-
-// The fastest available path.
-[[nodiscard]] FilterPath fastest_filter_path();
+[[nodiscard]] bool filter_path_available(KernelPath path);
 
 // Outputs of every path come in runs that start on a multiple of this many values of the
 // level's stream and hold a multiple of it.

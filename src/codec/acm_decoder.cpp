@@ -40,10 +40,12 @@ vellox_status AcmDecoder::open() {
     block = allocate_array<std::int32_t>(block_size);
     if (!block) return VELLOX_ERROR_MEMORY;
     unpacker = make_object<AcmBlockUnpacker>(source, levels, rows);
-    if (!unpacker || !unpacker->allocate_amplitude_table()) return VELLOX_ERROR_MEMORY;
+    if (!unpacker) return VELLOX_ERROR_MEMORY;
+    const vellox_status unpacker_made = unpacker->init();
+    if (unpacker_made != VELLOX_OK) return unpacker_made;
     synthesis = make_object<SubbandSynthesis>(levels);
-    if (!synthesis || !synthesis->allocate_state()) return VELLOX_ERROR_MEMORY;
-    return VELLOX_OK;
+    if (!synthesis) return VELLOX_ERROR_MEMORY;
+    return synthesis->allocate_state();
 }
 
 std::int32_t AcmDecoder::read(std::int16_t* buffer, std::int32_t count) {
@@ -89,7 +91,7 @@ std::int64_t AcmDecoder::samples_not_decoded() const {
     return std::min<std::int64_t>(position, head.sample_count) - decoded;
 }
 
-bool AcmDecoder::read_error() const { return unpacker && unpacker->read_error(); }
+vellox_status AcmDecoder::status() const { return unpacker ? unpacker->status() : VELLOX_OK; }
 
 vellox_status AcmDecoder::trailing_bytes(std::int64_t* bytes) {
     if (trailing < 0) {
@@ -107,7 +109,7 @@ vellox_status AcmDecoder::trailing_bytes(std::int64_t* bytes) {
         trailing = std::max<std::int64_t>(0, unpacker->read_to_end() - block_end);
     }
     *bytes = trailing;
-    return read_error() ? VELLOX_ERROR_READ : VELLOX_OK;
+    return status();
 }
 
 bool AcmDecoder::decode_next_block() {

@@ -54,8 +54,9 @@ public:
     // Blocks that could not be unpacked so far.
     std::int64_t failed_blocks() const { return failed_block_count; }
 
-    // True after the source failed a read.
-    bool read_error() const;
+    // VELLOX_ERROR_READ after the source failed a read (the stream then reads as zero bytes;
+    // sticky), VELLOX_OK before.
+    vellox_status status() const;
 
     // Once every value of the sample count was handed out: sets *bytes to how many bytes of the
     // stream follow the end of its last block. The writer never writes them (it leaves the

@@ -2,7 +2,8 @@
 
 #include "codec/encoder.h"
 
-#include <algorithm>  // std::max, std::min
+#include <algorithm>  // std::fill, std::max, std::min
+#include <cassert>    // assert
 
 #include "acm/acm_format.h"
 #include "acm/block_packer.h"
@@ -15,7 +16,7 @@ namespace vellox {
 
 namespace {
 
-std::unique_ptr<AnalysisFilterBank> make_filter_bank(const EncoderSettings& settings) {
+std::unique_ptr<AnalysisFilterBank> make_filter_bank_for(const EncoderSettings& settings) {
     switch (settings.filter_kind) {
         case 'O':
             return make_object<FoFilterBank>(settings.levels, settings.filter_length);
@@ -77,14 +78,25 @@ Encoder::Encoder(const EncoderSettings& encoder_settings, std::int32_t sample_co
 
 Encoder::~Encoder() = default;
 
-EncoderInit Encoder::init() {
-    bank = make_filter_bank(settings);
-    if (!bank || !bank->init()) return EncoderInit::bank_failed;
+vellox_status Encoder::init() {
+    vellox_status status = make_filter_bank();
+    if (status == VELLOX_OK) status = write_header();
+    if (status == VELLOX_OK) status = make_packer();
+    if (status == VELLOX_OK) status = make_buffers();
+    return status;
+}
+
+vellox_status Encoder::make_filter_bank() {
+    assert(!bank && failure == VELLOX_OK);
+    bank = make_filter_bank_for(settings);
+    const vellox_status status = bank ? bank->init() : VELLOX_ERROR_MEMORY;
     // The taps were copied into the bank; nothing of the caller's is kept.
     settings.taps = nullptr;
+    return failed_with(status);
+}
 
-    const std::int32_t columns = std::int32_t{1} << settings.levels;
-    block_size = columns * settings.subblocks;
+vellox_status Encoder::write_header() {
+    assert(bank && !header_written && failure == VELLOX_OK);
     AcmHeader header;
     header.sample_count = static_cast<std::uint32_t>(samples);
     header.channels = settings.channels;
@@ -92,34 +104,50 @@ EncoderInit Encoder::init() {
     header.levels_subblocks = pack_levels_subblocks(settings.levels, settings.subblocks);
     std::uint8_t bytes[acm_header_size];
     encode_acm_header(header, bytes);
-    if (sink.write(bytes, sizeof bytes) != sizeof bytes) return EncoderInit::header_failed;
+    if (sink.write(bytes, sizeof bytes) != sizeof bytes) return failed_with(VELLOX_ERROR_WRITE);
     header_written = true;
+    return VELLOX_OK;
+}
 
+vellox_status Encoder::make_packer() {
+    assert(header_written && !packer && failure == VELLOX_OK);
+    const std::int32_t columns = std::int32_t{1} << settings.levels;
     packer = make_object<BlockPacker>(sink, columns, settings.subblocks, settings.bit_budget);
-    if (!packer) return EncoderInit::packer_failed;
+    if (!packer) return failed_with(VELLOX_ERROR_MEMORY);
     packer->set_high_quality(settings.high_quality);
-    if (!packer->init()) return EncoderInit::packer_failed;
+    return failed_with(packer->init());
+}
 
+vellox_status Encoder::make_buffers() {
+    assert(packer && !coefficients && failure == VELLOX_OK);
+    block_size = settings.subblocks << settings.levels;
     coefficients = allocate_array<std::int32_t>(chunk_size);
     block = allocate_array<std::int16_t>(block_size);
     zeros = allocate_array<std::int16_t>(chunk_size);
-    if (!coefficients || !block || !zeros) return EncoderInit::memory_failed;
+    if (!coefficients || !block || !zeros) return failed_with(VELLOX_ERROR_MEMORY);
     to_pack = (static_cast<std::int64_t>(samples) + block_size - 1) / block_size * block_size;
-    return EncoderInit::ok;
+    ready = true;
+    return VELLOX_OK;
+}
+
+vellox_status Encoder::failed_with(vellox_status status) {
+    if (failure == VELLOX_OK) failure = status;
+    return status;
 }
 
 std::int64_t Encoder::delay() const { return bank ? bank->delay() : 0; }
 
-bool Encoder::feed(const std::int16_t* values, std::int64_t count) {
-    if (count < 0 || count > samples + delay() - fed || finished) return false;
-    while (count > 0 && !packer->write_failed()) {
+vellox_status Encoder::feed(const std::int16_t* values, std::int64_t count) {
+    if (!ready || failure != VELLOX_OK || done) return VELLOX_ERROR_STATE;
+    if (count < 0 || count > samples + delay() - fed) return VELLOX_ERROR_TOO_MANY_SAMPLES;
+    while (count > 0 && packer->status() == VELLOX_OK) {
         const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, chunk_size));
         encode_chunk(values, n);
         values += n;
         count -= n;
         fed += n;
     }
-    return !packer->write_failed();
+    return failed_with(packer->status());
 }
 
 void Encoder::encode_chunk(const std::int16_t* values, std::int32_t count) {
@@ -138,28 +166,28 @@ void Encoder::encode_chunk(const std::int16_t* values, std::int32_t count) {
     }
 }
 
-bool Encoder::finish() {
-    if (finished || fed < samples) return false;
-    finished = true;
-    for (std::int64_t rest = samples + delay() - fed; rest > 0 && !packer->write_failed();) {
+vellox_status Encoder::finish() {
+    if (!ready || failure != VELLOX_OK || done) return VELLOX_ERROR_STATE;
+    if (fed < samples) return VELLOX_ERROR_TOO_FEW_SAMPLES;
+    for (std::int64_t rest = samples + delay() - fed; rest > 0 && packer->status() == VELLOX_OK;) {
         const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(rest, chunk_size));
         encode_chunk(zeros.get(), n);
         rest -= n;
         fed += n;
     }
-    if (!packer->write_failed() && fill > 0) {
+    if (packer->status() == VELLOX_OK && fill > 0) {
         std::fill(block.get() + fill, block.get() + block_size, std::int16_t{0});
         packer->pack_block(block.get());
         to_pack -= block_size;
         fill = 0;
     }
-    return packer->finish();
+    const vellox_status status = failed_with(packer->finish());
+    done = status == VELLOX_OK;
+    return status;
 }
 
 std::int64_t Encoder::bytes_written() const {
     return (header_written ? acm_header_size : 0) + (packer ? packer->bytes_written() : 0);
 }
-
-bool Encoder::write_failed() const { return !header_written || (packer && packer->write_failed()); }
 
 }  // namespace vellox

@@ -7,6 +7,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "acm/acm_format.h"  // acm_channels, acm_sample_rate
+#include "vellox/vellox.h"   // vellox_status
 
 namespace vellox {
 
@@ -43,15 +44,6 @@ struct ClipStatistics {
     std::int64_t extreme() const { return largest >= -smallest ? largest : smallest; }
 };
 
-// What init could not make, in the order it makes things.
-enum class EncoderInit {
-    ok,
-    bank_failed,    // the filter bank: its design or its memory
-    header_failed,  // the sink did not take the header
-    packer_failed,  // the packer and its bit writer
-    memory_failed,  // the encoder's own buffers
-};
-
 class Encoder {
 public:
     // Values fed to the bank at a time.
@@ -65,26 +57,47 @@ public:
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
 
-    // Makes the bank, writes the header, then makes the packer and the buffers.
-    [[nodiscard]] EncoderInit init();
+    // Makes the bank, writes the header, then makes the packer and the buffers: the steps
+    // below, in that order. VELLOX_OK, or the status of the first step that failed; after a
+    // failure the encoder takes no input.
+    [[nodiscard]] vellox_status init();
+
+    // The steps of init, for a caller that tells their failures apart; each once, in this
+    // order, each after the one before succeeded.
+    // The filter bank: VELLOX_ERROR_LEVELS, VELLOX_ERROR_FILTER_LENGTH, VELLOX_ERROR_TAPS (see
+    // AnalysisFilterBank::init) or VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status make_filter_bank();
+    // The 14 header bytes to the sink: VELLOX_ERROR_WRITE when it does not take them.
+    [[nodiscard]] vellox_status write_header();
+    // The packer with its bit writer (and -hq's quantizer): VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status make_packer();
+    // The encoder's own buffers: VELLOX_ERROR_MEMORY.
+    [[nodiscard]] vellox_status make_buffers();
 
     // The values after the samples that push the last coefficients out of the bank.
     std::int64_t delay() const;
 
     // Encodes count more input values: the samples, then optionally the values after them
-    // (delay() of them; finish feeds zeros for those not given). At most sample_count +
-    // delay() in all: more feed nothing and return false, as does a failed write.
-    [[nodiscard]] bool feed(const std::int16_t* values, std::int64_t count);
+    // (delay() of them; finish feeds zeros for those not given). VELLOX_OK;
+    // VELLOX_ERROR_TOO_MANY_SAMPLES, feeding nothing, for more than sample_count + delay()
+    // in all or a negative count; VELLOX_ERROR_WRITE when a write failed;
+    // VELLOX_ERROR_STATE before a successful init, after a failure or after finish.
+    [[nodiscard]] vellox_status feed(const std::int16_t* values, std::int64_t count);
 
     // Feeds zeros up to sample_count + delay() values, packs the last block, padded with
-    // zeros, and ends the bit stream. False when fewer than sample_count values were fed or a
-    // write failed.
-    [[nodiscard]] bool finish();
+    // zeros, and ends the bit stream. VELLOX_OK; VELLOX_ERROR_TOO_FEW_SAMPLES, changing
+    // nothing, when fewer than sample_count values were fed; VELLOX_ERROR_WRITE when a write
+    // failed; VELLOX_ERROR_STATE before a successful init, after a failure or after a finish
+    // that succeeded.
+    [[nodiscard]] vellox_status finish();
 
     // Bytes handed to the sink, header included (see BitWriter::bytes_written).
     std::int64_t bytes_written() const;
-    // True after a write the sink did not take whole.
-    bool write_failed() const;
+    // VELLOX_OK until something failed, then the status of that failure: of the init step that
+    // failed, or VELLOX_ERROR_WRITE after a write the sink did not take whole (sticky).
+    vellox_status status() const { return failure; }
+    // True after a finish that succeeded.
+    bool finished() const { return done; }
     // Input values fed so far.
     std::int64_t values_fed() const { return fed; }
     const ClipStatistics& clips() const { return clip_statistics; }
@@ -95,6 +108,8 @@ public:
 
 private:
     void encode_chunk(const std::int16_t* values, std::int32_t count);
+    // Keeps the first failure for status(); returns status.
+    vellox_status failed_with(vellox_status status);
 
     EncoderSettings settings;
     std::int32_t samples;         // the sample count the header announces
@@ -109,7 +124,9 @@ private:
     std::int64_t fed = 0;                          // input values fed
     std::int64_t to_pack = 0;                      // values of the needed blocks not packed yet
     bool header_written = false;                   // the sink took the 14 header bytes
-    bool finished = false;                         // finish has run
+    bool ready = false;                            // init's steps all succeeded
+    bool done = false;                             // finish succeeded
+    vellox_status failure = VELLOX_OK;             // see status
     ClipStatistics clip_statistics;
 };
 

@@ -1,5 +1,5 @@
-// The C API: argument checks, the sticky failure of each handle, and the status texts, over
-// the library's Encoder and AcmDecoder.
+// The C API: argument checks, the settings, and the status texts, over the library's Encoder
+// and AcmDecoder, which keep each handle's sticky failure and speak the same statuses.
 
 #include <cmath>    // std::isfinite
 #include <cstddef>  // offsetof
@@ -26,9 +26,6 @@ struct vellox_encoder {
     vellox::CallbackSink sink;
     vellox::Encoder encoder;
     std::uint32_t sample_count;  // samples announced
-    std::uint64_t fed = 0;       // samples fed
-    bool failed = false;         // a write failed: every later call is refused
-    bool finished = false;       // finish succeeded
 };
 
 struct vellox_decoder {
@@ -237,39 +234,26 @@ vellox_status vellox_encoder_create(const vellox_settings* given, uint32_t sampl
     std::unique_ptr<vellox_encoder> made(new (std::nothrow)
                                              vellox_encoder(encoding, sample_count, write, user));
     if (!made) return VELLOX_ERROR_MEMORY;
-    switch (made->encoder.init()) {
-        case vellox::EncoderInit::ok:
-            *encoder = made.release();
-            return VELLOX_OK;
-        case vellox::EncoderInit::header_failed:
-            return VELLOX_ERROR_WRITE;
-        default:
-            return VELLOX_ERROR_MEMORY;
-    }
+    const vellox_status status = made->encoder.init();
+    if (status == VELLOX_OK) *encoder = made.release();
+    return status;
 }
 
 vellox_status vellox_encoder_feed(vellox_encoder* encoder, const int16_t* samples, size_t count) {
     if (encoder == nullptr || (samples == nullptr && count > 0)) return VELLOX_ERROR_ARGUMENT;
-    if (encoder->failed || encoder->finished) return VELLOX_ERROR_STATE;
-    if (count > encoder->sample_count - encoder->fed) return VELLOX_ERROR_TOO_MANY_SAMPLES;
+    vellox::Encoder& coder = encoder->encoder;
+    if (coder.status() != VELLOX_OK || coder.finished()) return VELLOX_ERROR_STATE;
+    // Only the announced samples: the values after them that drain the bank are finish's.
+    const auto fed = static_cast<std::uint64_t>(coder.values_fed());
+    if (count > encoder->sample_count - fed) return VELLOX_ERROR_TOO_MANY_SAMPLES;
     if (count == 0) return VELLOX_OK;
-    if (!encoder->encoder.feed(samples, static_cast<std::int64_t>(count))) {
-        encoder->failed = true;
-        return VELLOX_ERROR_WRITE;
-    }
-    encoder->fed += count;
-    return VELLOX_OK;
+    return coder.feed(samples, static_cast<std::int64_t>(count));
 }
 
 vellox_status vellox_encoder_finish(vellox_encoder* encoder, uint64_t* bytes_written) {
     if (encoder == nullptr) return VELLOX_ERROR_ARGUMENT;
-    if (encoder->failed || encoder->finished) return VELLOX_ERROR_STATE;
-    if (encoder->fed < encoder->sample_count) return VELLOX_ERROR_TOO_FEW_SAMPLES;
-    if (!encoder->encoder.finish()) {
-        encoder->failed = true;
-        return VELLOX_ERROR_WRITE;
-    }
-    encoder->finished = true;
+    const vellox_status status = encoder->encoder.finish();
+    if (status != VELLOX_OK) return status;
     if (bytes_written != nullptr) {
         *bytes_written = static_cast<std::uint64_t>(encoder->encoder.bytes_written());
     }
@@ -329,7 +313,7 @@ vellox_status vellox_decoder_read(vellox_decoder* decoder, int16_t* samples, siz
     if (n > 0) (void)decoder->decoder.read(samples, n);
     decoder->delivered += static_cast<std::uint64_t>(n);
     if (got != nullptr) *got = static_cast<size_t>(n);
-    return decoder->decoder.read_error() ? VELLOX_ERROR_READ : VELLOX_OK;
+    return decoder->decoder.status();
 }
 
 uint64_t vellox_decoder_samples_not_decoded(const vellox_decoder* decoder) {

@@ -1,6 +1,7 @@
 #pragma once
 // Number conversions shared by the encoder and the decoder: the one way a real becomes an
-// integer, and 32-bit two's-complement arithmetic that wraps without undefined behaviour.
+// integer, 32-bit two's-complement arithmetic that wraps without undefined behaviour, and the
+// bit length of a range.
 
 #include <cstdint>  // std::int32_t, std::uint32_t
 
@@ -18,6 +19,11 @@ namespace vellox {
 }
 [[nodiscard]] inline std::int32_t wrapping_mul(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+// Smallest n with (1 << n) >= m, for m in 1 .. 2^31: the bits that number m values.
+[[nodiscard]] constexpr int ceil_log2(std::uint32_t m) {
+    return m <= 1 ? 0 : 32 - __builtin_clz(m - 1);
 }
 
 // v limited to the 16-bit sample range -32768 .. 32767.

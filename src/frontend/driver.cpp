@@ -163,21 +163,23 @@ SetUp set_up_conversion(ConversionContext& context) {
     encoding.bit_budget = derive_bit_budget(settings.percents, context.source->is_16bit != 0,
                                             context.samples, block_size);
     context.encoder = make_object<Encoder>(encoding, context.samples, context.sink);
-    switch (context.encoder == nullptr ? EncoderInit::bank_failed : context.encoder->init()) {
-        case EncoderInit::ok:
-            break;
-        case EncoderInit::bank_failed:
-            print_message(Message::cannot_create_coder);
-            return SetUp::failed;
-        case EncoderInit::header_failed:
-            context.output.print_write_error(context.sink.error());
-            return SetUp::failed;
-        case EncoderInit::packer_failed:
-            print_message(Message::cannot_create_packer);
-            return SetUp::failed;
-        case EncoderInit::memory_failed:
-            print_message(Message::cannot_allocate_memory);
-            return SetUp::failed;
+    // The encoder is made step by step, each failure with its own message.
+    Encoder* encoder = context.encoder.get();
+    if (encoder == nullptr || encoder->make_filter_bank() != VELLOX_OK) {
+        print_message(Message::cannot_create_coder);
+        return SetUp::failed;
+    }
+    if (encoder->write_header() != VELLOX_OK) {
+        context.output.print_write_error(context.sink.error());
+        return SetUp::failed;
+    }
+    if (encoder->make_packer() != VELLOX_OK) {
+        print_message(Message::cannot_create_packer);
+        return SetUp::failed;
+    }
+    if (encoder->make_buffers() != VELLOX_OK) {
+        print_message(Message::cannot_allocate_memory);
+        return SetUp::failed;
     }
     context.chunk = allocate_array<std::int16_t>(chunk_size);
     if (context.chunk == nullptr) {
@@ -211,7 +213,7 @@ bool run_main_loop(ConversionContext& context) {
         std::fputc('#', context.console);
         std::fflush(context.console);
         to_feed -= n;
-        if (encoder.write_failed()) break;
+        if (encoder.status() != VELLOX_OK) break;
     }
     std::fputs("#\n", context.console);
 
@@ -220,7 +222,7 @@ bool run_main_loop(ConversionContext& context) {
         print_system_error(context.settings.snd_file_name);
         return false;
     }
-    if (!encoder.finish()) {
+    if (encoder.finish() != VELLOX_OK) {
         context.output.print_write_error(context.sink.error());
         return false;
     }

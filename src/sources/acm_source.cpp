@@ -42,7 +42,7 @@ std::int32_t AcmSource::read(std::int16_t* buffer, std::int32_t count) {
     }
     const std::int32_t done = decoder.read(buffer, count);
     remaining_samples = decoder.remaining_samples();
-    if (read_errno == 0 && decoder.read_error()) read_errno = bytes.error();
+    if (read_errno == 0 && decoder.status() != VELLOX_OK) read_errno = bytes.error();
     return done;
 }
 

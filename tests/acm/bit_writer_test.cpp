@@ -17,6 +17,7 @@
 
 #include "acm/byte_stream.h"
 #include "common/test_files.h"
+#include "common/test_seed.h"
 #include "frontend/file_byte_sink.h"
 
 namespace vellox {
@@ -67,7 +68,7 @@ private:
 
 TEST(BitWriter, HoldsZeroBytesUntilANonZeroByteFollows) {
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     out.writer.put_bits(0, 16);
     EXPECT_EQ(out.writer.bytes_written(), 0);
     out.writer.put_bits(1, 1);
@@ -75,12 +76,12 @@ TEST(BitWriter, HoldsZeroBytesUntilANonZeroByteFollows) {
     EXPECT_EQ(out.contents(), (Bytes{0x00, 0x00, 0x01}));
     EXPECT_EQ(out.writer.bytes_written(), 3);
     EXPECT_EQ(out.writer.bits_written(), 17);
-    EXPECT_FALSE(out.writer.write_failed());
+    EXPECT_EQ(out.writer.status(), VELLOX_OK);
 }
 
 TEST(BitWriter, AllZeroStreamWritesNothing) {
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     for (int i = 0; i < 1000; ++i) out.writer.put_bits(0, 1 + i % 32);
     out.writer.finish_bits();
     EXPECT_TRUE(out.contents().empty());
@@ -90,14 +91,14 @@ TEST(BitWriter, AllZeroStreamWritesNothing) {
 TEST(BitWriter, NineHeldZeroBytesAreWrittenBeforeTheNextByte) {
     {
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         for (int i = 0; i < 9; ++i) out.writer.put_bits(0, 8);
         out.writer.finish_bits();
         EXPECT_EQ(out.writer.held_zero_bytes(), 9);
         EXPECT_EQ(out.writer.bytes_written(), 0);
     }
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     for (int i = 0; i < 9; ++i) out.writer.put_bits(0, 8);
     out.writer.put_bits(0x7F, 8);
     out.writer.finish_bits();
@@ -112,7 +113,7 @@ TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
     {
         // 5A 00 00 from one put: only 5A reaches the file; the zeros wait.
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         out.writer.put_bits(0x5A, 24);
         out.writer.finish_bits();
         EXPECT_EQ(out.contents(), Bytes{0x5A});
@@ -122,7 +123,7 @@ TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
     {
         // The same held zeros are written once a non-zero byte follows.
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         out.writer.put_bits(0x5A, 24);
         out.writer.put_bits(0x01, 8);
         out.writer.finish_bits();
@@ -131,7 +132,7 @@ TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
     {
         // A last partial byte of zeros is not written, nor the zero byte held before it.
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         out.writer.put_bits(0xFF, 8);
         out.writer.put_bits(0, 8);
         out.writer.put_bits(0, 3);
@@ -144,14 +145,14 @@ TEST(BitWriter, ZeroBytesAfterTheLastNonZeroByteAreNeverWritten) {
 TEST(BitWriter, FullWidthPutsAreWrittenLowestByteFirst) {
     {
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         out.writer.put_bits(0x00120034, 32);
         out.writer.finish_bits();
         EXPECT_EQ(out.contents(), (Bytes{0x34, 0x00, 0x12}));
         EXPECT_EQ(out.writer.held_zero_bytes(), 1);
     }
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     out.writer.put_bits(0x00120034, 32);
     out.writer.put_bits(5, 3);  // a partial byte between full-width puts
     out.writer.put_bits(0x89ABCDEF, 32);
@@ -160,7 +161,7 @@ TEST(BitWriter, FullWidthPutsAreWrittenLowestByteFirst) {
     EXPECT_EQ(out.writer.bytes_written(), 9);
 
     WriterOnFile wide;
-    ASSERT_TRUE(wide.writer.init());
+    ASSERT_EQ(wide.writer.init(), VELLOX_OK);
     wide.writer.put_bits(0x0123456789ABCDEF, 64);  // a whole word at once
     wide.writer.put_bits(1, 1);
     wide.writer.put_bits(0x8000000000000001, 64);  // a word across two
@@ -172,7 +173,7 @@ TEST(BitWriter, FullWidthPutsAreWrittenLowestByteFirst) {
 
 TEST(BitWriter, IgnoresValueBitsAboveTheWidth) {
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     out.writer.put_bits(0xFFFFFFFF, 3);
     out.writer.put_bits(0xFFFFFFF0, 5);
     out.writer.put_bits(0xFFFFFF00, 31);
@@ -182,7 +183,7 @@ TEST(BitWriter, IgnoresValueBitsAboveTheWidth) {
 
 TEST(BitWriter, FinishingTwiceWritesNothingMore) {
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     out.writer.put_bits(0x3, 2);
     out.writer.finish_bits();
     out.writer.finish_bits();
@@ -193,7 +194,7 @@ TEST(BitWriter, FinishingTwiceWritesNothingMore) {
 // Zero runs longer than the output buffer, and held runs across buffer hand-overs.
 TEST(BitWriter, LongZeroRunsCrossTheOutputBuffer) {
     WriterOnFile out;
-    ASSERT_TRUE(out.writer.init());
+    ASSERT_EQ(out.writer.init(), VELLOX_OK);
     StreamModel model;
     const auto put = [&](std::uint32_t value, int n) {
         out.writer.put_bits(value, n);
@@ -215,14 +216,16 @@ TEST(BitWriter, LongZeroRunsCrossTheOutputBuffer) {
 
 // Seeded random puts of every width, dense and zero-heavy, against the bit model.
 TEST(BitWriter, RandomPutsMatchTheBitModel) {
-    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const std::uint32_t first_seed = test::test_seed(1);
+    for (std::uint32_t run = 1; run <= 12; ++run) {
+        const std::uint32_t seed = first_seed + run - 1;
+        SCOPED_TRACE(test::seed_note(seed));
         std::mt19937 random(seed);
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         StreamModel model;
-        const int puts = seed <= 4 ? 300 : 60000;
-        const std::uint32_t zero_share = seed % 4;  // of 4: how often a put is 0
+        const int puts = run <= 4 ? 300 : 60000;
+        const std::uint32_t zero_share = run % 4;  // of 4: how often a put is 0
         for (int i = 0; i < puts; ++i) {
             // Mostly the widths the packer uses, sometimes up to whole words.
             const int n = 1 + static_cast<int>(random() % (i % 8 == 0 ? 64 : 32));
@@ -242,11 +245,13 @@ TEST(BitWriter, RandomPutsMatchTheBitModel) {
 // Bursts of puts (of 0 to 32 bits) between plain puts write the same stream as plain puts,
 // and count their bits.
 TEST(BitWriter, BurstsMatchTheBitModel) {
-    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const std::uint32_t first_seed = test::test_seed(1);
+    for (std::uint32_t run = 1; run <= 6; ++run) {
+        const std::uint32_t seed = first_seed + run - 1;
+        SCOPED_TRACE(test::seed_note(seed));
         std::mt19937 random(seed);
         WriterOnFile out;
-        ASSERT_TRUE(out.writer.init());
+        ASSERT_EQ(out.writer.init(), VELLOX_OK);
         StreamModel model;
         for (int round = 0; round < 3000; ++round) {
             if (random() % 3 == 0) {
@@ -261,7 +266,7 @@ TEST(BitWriter, BurstsMatchTheBitModel) {
             for (int i = 0; i < puts; ++i) {
                 const int n = static_cast<int>(random() % 33);
                 std::uint32_t value = n == 0 ? 0 : static_cast<std::uint32_t>(random() >> (32 - n));
-                if (random() % 4 < seed % 4) value = 0;
+                if (random() % 4 < run % 4) value = 0;
                 burst.put(value, n);
                 model.put_bits(value, n);
             }
@@ -278,11 +283,11 @@ TEST(BitWriter, BurstsMatchTheBitModel) {
 TEST(BitWriter, FailedWriteAtTheEndIsReported) {
     LimitedSink full(0);
     BitWriter writer(full);
-    ASSERT_TRUE(writer.init());
+    ASSERT_EQ(writer.init(), VELLOX_OK);
     writer.put_bits(0x1234, 16);  // small enough to wait in the buffer
-    EXPECT_FALSE(writer.write_failed());
+    EXPECT_EQ(writer.status(), VELLOX_OK);
     writer.finish_bits();
-    EXPECT_TRUE(writer.write_failed());
+    EXPECT_EQ(writer.status(), VELLOX_ERROR_WRITE);
     EXPECT_EQ(writer.bytes_written(), 0);
 }
 
@@ -291,14 +296,14 @@ TEST(BitWriter, FailedWriteIsStickyAndCountsWhatTheSinkTook) {
         SCOPED_TRACE(limit);
         LimitedSink sink(limit);
         BitWriter writer(sink);
-        ASSERT_TRUE(writer.init());
+        ASSERT_EQ(writer.init(), VELLOX_OK);
         for (std::int64_t i = 0; i < BitWriter::buffer_size; ++i) writer.put_bits(0xFFFFFFFF, 32);
-        EXPECT_TRUE(writer.write_failed());
+        EXPECT_EQ(writer.status(), VELLOX_ERROR_WRITE);
         EXPECT_EQ(writer.bytes_written(), static_cast<std::int64_t>(sink.total));
         EXPECT_EQ(sink.total, limit);
         for (std::int64_t i = 0; i < BitWriter::buffer_size; ++i) writer.put_bits(0xFFFFFFFF, 32);
         writer.finish_bits();
-        EXPECT_TRUE(writer.write_failed());
+        EXPECT_EQ(writer.status(), VELLOX_ERROR_WRITE);
         EXPECT_EQ(writer.bytes_written(), static_cast<std::int64_t>(limit));
         EXPECT_EQ(sink.total, limit);
     }
@@ -344,12 +349,12 @@ TEST(BitWriter, ByteCountAfterAFailedWriteIsWhatTheFileTook) {
             FileByteSink sink;  // the program's sink: the output file
             sink.attach(file);
             BitWriter writer(sink);
-            ASSERT_TRUE(writer.init());
+            ASSERT_EQ(writer.init(), VELLOX_OK);
             for (std::int64_t i = 0; i < BitWriter::buffer_size / 2 + 1; ++i) {
                 writer.put_bits(0x87654321, 32);
             }
             writer.finish_bits();
-            EXPECT_TRUE(writer.write_failed());
+            EXPECT_EQ(writer.status(), VELLOX_ERROR_WRITE);
             counted = writer.bytes_written();
             error = sink.error();
         }

@@ -20,6 +20,7 @@
 #include "acm/block_packer.h"
 #include "acm/byte_stream.h"
 #include "common/alloc.h"
+#include "common/test_seed.h"
 #include "sources/acm_stream_builder.h"
 
 namespace vellox {
@@ -33,12 +34,12 @@ Bytes pack(std::int32_t columns, std::int32_t rows, std::int32_t bit_budget, boo
     MemorySink sink;
     BlockPacker packer(sink, columns, rows, bit_budget);
     packer.set_high_quality(high_quality, lookahead_bytes);
-    if (!packer.init()) {
+    if (packer.init() != VELLOX_OK) {
         ADD_FAILURE() << "init failed";
         return {};
     }
     for (const Block& block : blocks) packer.pack_block(block.data());
-    EXPECT_TRUE(packer.finish());
+    EXPECT_EQ(packer.finish(), VELLOX_OK);
     EXPECT_EQ(packer.bytes_written(), static_cast<std::int64_t>(sink.size()));
     return Bytes(sink.data(), sink.data() + sink.size());
 }
@@ -268,8 +269,10 @@ struct Shape {
 const Shape shapes[] = {{1, 1}, {1, 16}, {1, 777}, {2, 1}, {2, 5}, {128, 1}, {128, 16}, {32768, 1}};
 
 TEST(HqQuantizer, EveryBlockIsRoundedInRangeAndWithItsCheapestMethods) {
+    const std::uint32_t seed = test::test_seed(7);
+    SCOPED_TRACE(test::seed_note(seed));
     for (const Shape& shape : shapes) {
-        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, 7);
+        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, seed);
         const int values = shape.columns * shape.rows;
         // From a fraction of a bit per value to more than the values need; the look-ahead
         // from none to all the blocks.
@@ -299,7 +302,9 @@ TEST(HqQuantizer, EveryBlockIsRoundedInRangeAndWithItsCheapestMethods) {
 TEST(HqQuantizer, SpendsWhatTheStandardModeSpendsAndNoMore) {
     // Noise whose loudness swings from block to block, over many blocks: the look-ahead
     // slides, the estimate has to be corrected, and the last block takes what is left.
-    std::mt19937 random(11);
+    const std::uint32_t seed = test::test_seed(11);
+    SCOPED_TRACE(test::seed_note(seed));
+    std::mt19937 random(seed);
     std::vector<Block> blocks;
     for (int b = 0; b < 300; ++b) {
         const double loudness = 20.0 + 4000.0 * (0.5 + 0.5 * std::sin(b * 0.07));
@@ -327,15 +332,17 @@ TEST(HqQuantizer, SpendsWhatTheStandardModeSpendsAndNoMore) {
 
 TEST(HqQuantizer, CountsTheStandardModesBitsExactly) {
     // The standard stream's steps fed to the quantizer: its target is what that stream holds.
+    const std::uint32_t seed = test::test_seed(9);
+    SCOPED_TRACE(test::seed_note(seed));
     for (const Shape& shape : shapes) {
         if (shape.columns * shape.rows > 4096) continue;
-        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, 9);
+        const std::vector<Block> blocks = hostile_blocks(shape.columns, shape.rows, seed);
         const int budget = 2 * shape.columns * shape.rows;
         const std::vector<ReadBlock> standard =
             read_stream(pack(shape.columns, shape.rows, budget, false, 0, blocks), shape.columns,
                         shape.rows, blocks.size());
         HqQuantizer quantizer(shape.columns, shape.rows, 0);
-        ASSERT_TRUE(quantizer.init());
+        ASSERT_EQ(quantizer.init(), VELLOX_OK);
         Block coded(static_cast<std::size_t>(shape.columns * shape.rows));
         std::vector<ColumnMethod> methods(static_cast<std::size_t>(shape.columns));
         for (std::size_t b = 0; b < blocks.size(); ++b) {
@@ -350,41 +357,45 @@ TEST(HqQuantizer, CountsTheStandardModesBitsExactly) {
 }
 
 TEST(HqQuantizer, WithoutABudgetTheStreamIsTheStandardOne) {
-    const std::vector<Block> blocks = hostile_blocks(128, 16, 3);
+    const std::uint32_t seed = test::test_seed(3);
+    SCOPED_TRACE(test::seed_note(seed));
+    const std::vector<Block> blocks = hostile_blocks(128, 16, seed);
     EXPECT_EQ(pack(128, 16, -1, true, HqQuantizer::default_lookahead_bytes, blocks),
               pack(128, 16, -1, false, 0, blocks));
 }
 
 TEST(HqQuantizer, LookaheadIsBoundedInBytes) {
     HqQuantizer defaults(128, 16, HqQuantizer::default_lookahead_bytes);
-    ASSERT_TRUE(defaults.init());
+    ASSERT_EQ(defaults.init(), VELLOX_OK);
     EXPECT_GT(defaults.lookahead_blocks(), 500);
     EXPECT_LE(defaults.lookahead_blocks() * 128 * 16 * 2, HqQuantizer::default_lookahead_bytes);
     // levels 15 with 4095 rows: 268 MB a block. Nothing is held back and nothing copied.
     const std::int64_t before = allocation_count();
     HqQuantizer largest(32768, 4095, HqQuantizer::default_lookahead_bytes);
-    ASSERT_TRUE(largest.init());
+    ASSERT_EQ(largest.init(), VELLOX_OK);
     EXPECT_EQ(largest.lookahead_blocks(), 1);
     EXPECT_LE(allocation_count() - before, 16);
 }
 
 TEST(HqQuantizer, FinishCodesTheHeldBlocksAndFailedAllocationsFailInit) {
     MemorySink file;
-    const std::vector<Block> blocks = hostile_blocks(4, 3, 1);
+    const std::uint32_t seed = test::test_seed(1);
+    SCOPED_TRACE(test::seed_note(seed));
+    const std::vector<Block> blocks = hostile_blocks(4, 3, seed);
     {
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);
-        ASSERT_TRUE(packer.init());
+        ASSERT_EQ(packer.init(), VELLOX_OK);
         for (const Block& block : blocks) packer.pack_block(block.data());
         EXPECT_EQ(packer.bytes_written(), 0);  // all held in the look-ahead
-        ASSERT_TRUE(packer.finish());
+        ASSERT_EQ(packer.finish(), VELLOX_OK);
         EXPECT_GT(packer.bytes_written(), 0);
     }
     const std::int64_t before = allocation_count();
     {
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);
-        ASSERT_TRUE(packer.init());
+        ASSERT_EQ(packer.init(), VELLOX_OK);
     }
     const std::int64_t allocations = allocation_count() - before;
     for (std::int64_t n = 1; n <= allocations; ++n) {
@@ -392,7 +403,7 @@ TEST(HqQuantizer, FinishCodesTheHeldBlocksAndFailedAllocationsFailInit) {
         fail_allocation_number(n);
         BlockPacker packer(file, 4, 3, 30);
         packer.set_high_quality(true);
-        EXPECT_FALSE(packer.init());
+        EXPECT_EQ(packer.init(), VELLOX_ERROR_MEMORY);
         fail_allocation_number(0);
     }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "acm/subband_synthesis.h"
+#include "common/test_seed.h"
 
 namespace vellox {
 namespace {
@@ -18,17 +19,17 @@ namespace {
 using Values = std::vector<std::int32_t>;
 
 // The vector paths this processor can run.
-std::vector<SynthesisPath> vector_paths() {
-    std::vector<SynthesisPath> paths;
-    for (SynthesisPath p : {SynthesisPath::avx2, SynthesisPath::avx512}) {
+std::vector<KernelPath> vector_paths() {
+    std::vector<KernelPath> paths;
+    for (KernelPath p : {KernelPath::avx2, KernelPath::avx512}) {
         if (synthesis_path_available(p)) paths.push_back(p);
     }
     return paths;
 }
 
-std::string path_name(SynthesisPath path) {
-    return path == SynthesisPath::avx512 ? "AVX-512"
-                                         : (path == SynthesisPath::avx2 ? "AVX2" : "portable");
+std::string path_name(KernelPath path) {
+    return path == KernelPath::avx512 ? "AVX-512"
+                                      : (path == KernelPath::avx2 ? "AVX2" : "portable");
 }
 
 // Mostly small values, some at the ends of the 32-bit range.
@@ -44,10 +45,11 @@ Values random_values(std::mt19937& rng, std::size_t count) {
 }
 
 TEST(SynthesisKernel, EveryPathGivesThePortableStage) {
-    EXPECT_TRUE(synthesis_path_available(SynthesisPath::portable));
-    for (const SynthesisPath path : vector_paths()) {
-        for (unsigned seed = 1; seed <= 300; ++seed) {
-            SCOPED_TRACE(path_name(path) + ", seed " + std::to_string(seed));
+    EXPECT_TRUE(synthesis_path_available(KernelPath::portable));
+    const std::uint32_t first_seed = test::test_seed(1);
+    for (const KernelPath path : vector_paths()) {
+        for (std::uint32_t seed = first_seed; seed < first_seed + 300; ++seed) {
+            SCOPED_TRACE(path_name(path) + ", " + test::seed_note(seed));
             std::mt19937 rng(seed);
             const std::int32_t d = std::int32_t{1} << (rng() % 11);
             // Views of every height, also ones whose last vector is partly filled.
@@ -69,8 +71,10 @@ TEST(SynthesisKernel, EveryPathGivesThePortableStage) {
 }
 
 TEST(SynthesisKernel, EveryPathShiftsAndSaturatesLikeThePortableOne) {
-    for (const SynthesisPath path : vector_paths()) {
-        for (unsigned seed = 1; seed <= 100; ++seed) {
+    const std::uint32_t first_seed = test::test_seed(1);
+    for (const KernelPath path : vector_paths()) {
+        for (std::uint32_t seed = first_seed; seed < first_seed + 100; ++seed) {
+            SCOPED_TRACE(path_name(path) + ", " + test::seed_note(seed));
             std::mt19937 rng(seed);
             const Values values = random_values(rng, rng() % 100);
             const int shift = static_cast<int>(rng() % 16);
@@ -79,28 +83,30 @@ TEST(SynthesisKernel, EveryPathShiftsAndSaturatesLikeThePortableOne) {
             synthesis_kernels_portable.to_samples(values.data(), count, shift, expected.data());
             std::vector<std::int16_t> got(values.size());
             synthesis_kernels(path).to_samples(values.data(), count, shift, got.data());
-            ASSERT_EQ(got, expected) << path_name(path) << ", seed " << seed;
+            ASSERT_EQ(got, expected);
         }
     }
 }
 
 TEST(SubbandSynthesis, BlocksTakenInPiecesGiveTheStagesOverTheWholeBlock) {
-    std::vector<SynthesisPath> paths = vector_paths();
-    paths.push_back(SynthesisPath::portable);
+    std::vector<KernelPath> paths = vector_paths();
+    paths.push_back(KernelPath::portable);
+    const std::uint32_t seed = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(seed));
     // Shapes below, at and above a piece, and rows longer than a piece.
     const std::pair<int, int> shapes[] = {{1, 3},   {3, 5},  {7, 16}, {7, 64}, {7, 100},
                                           {10, 20}, {13, 3}, {14, 2}, {15, 2}};
-    for (const SynthesisPath path : paths) {
+    for (const KernelPath path : paths) {
         for (const auto& [levels, rows] : shapes) {
             SCOPED_TRACE(path_name(path) + ", levels " + std::to_string(levels));
             SubbandSynthesis synthesis(levels);
-            ASSERT_TRUE(synthesis.allocate_state());
+            ASSERT_EQ(synthesis.allocate_state(), VELLOX_OK);
             ASSERT_TRUE(synthesis.set_synthesis_path(path));
             EXPECT_EQ(synthesis.synthesis_path(), path);
             const std::int32_t columns = std::int32_t{1} << levels;
             // The stages one by one over the whole block, state laid out as the synthesis's.
             Values state(2 * static_cast<std::size_t>(columns) - 2);
-            std::mt19937 rng(static_cast<unsigned>(levels * 100 + rows));
+            std::mt19937 rng(seed + static_cast<std::uint32_t>(levels * 100 + rows));
             for (int b = 0; b < 3; ++b) {
                 Values block = random_values(rng, static_cast<std::size_t>(rows) << levels);
                 Values expected = block;

@@ -24,7 +24,7 @@ std::vector<double> taps_of(const double* taps, std::int32_t count) {
 std::unique_ptr<FcFilterBank> fc_bank(std::int32_t levels, const std::vector<double>& taps) {
     auto bank =
         std::make_unique<FcFilterBank>(levels, taps.data(), static_cast<std::int32_t>(taps.size()));
-    EXPECT_TRUE(bank->init());
+    EXPECT_EQ(bank->init(), VELLOX_OK);
     return bank;
 }
 
@@ -41,7 +41,7 @@ std::string report_of(const AnalysisFilterBank& bank) {
 
 TEST(FdDesign, DefaultFilterHasPellMagnitudesAndSignPattern) {
     FdFilterBank bank(0, 11);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     ASSERT_EQ(bank.full_filter_length(), 21);
     EXPECT_EQ(bank.divisor(), 8119.0);
     const double pell[11] = {1, 2, 5, 12, 29, 70, 169, 408, 985, 2378, 5741};
@@ -64,7 +64,7 @@ TEST(FdDesign, DefaultFilterHasPellMagnitudesAndSignPattern) {
 
 TEST(FdDesign, ThreeTaps) {
     FdFilterBank bank(0, 3);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(taps_of(bank.low_pass_taps(), 5),
               (std::vector<double>{-1 / 7.0, 2 / 7.0, 5 / 7.0, 2 / 7.0, -1 / 7.0}));
     EXPECT_EQ(taps_of(bank.high_pass_taps(), 5),
@@ -80,7 +80,7 @@ TEST(FoDesign, WorkedStepsAndThreeTaps) {
         EXPECT_EQ(c, expected);
     }
     FoFilterBank bank(0, 3);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.divisor(), 59.5);
     EXPECT_EQ(taps_of(bank.low_pass_taps(), 5),
               (std::vector<double>{-7 / 59.5, 17 / 59.5, 42 / 59.5, 17 / 59.5, -7 / 59.5}));
@@ -108,7 +108,7 @@ TEST(FoDesign, AgreesWithClosedFormUpToTwentyOneTaps) {
 
 TEST(FoDesign, DefaultLength) {
     FoFilterBank bank(0, 11);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.divisor(), 79570259.5);
     const double magnitudes[11] = {8119,    19601,   48714,   117606,   284165,  686035,
                                    1656276, 3998604, 9653491, 23305589, 56264670};
@@ -147,18 +147,18 @@ TEST(FcDesign, TheLargestTapCountIsAccepted) {
     static_assert(max_filter_length == 1048576, "the file reader's tests refuse the next count");
     const std::vector<double> taps(static_cast<std::size_t>(max_filter_length), 1.0);
     FcFilterBank bank(0, taps.data(), max_filter_length);
-    EXPECT_TRUE(bank.init());
+    EXPECT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(bank.full_filter_length(), 2 * max_filter_length - 1);
     FcFilterBank too_long(0, taps.data(), max_filter_length + 1);
-    EXPECT_FALSE(too_long.init());
+    EXPECT_EQ(too_long.init(), VELLOX_ERROR_TAPS);
     // The computed designs take the same limit.
     FdFilterBank longest(0, max_filter_length);
-    EXPECT_TRUE(longest.init());
+    EXPECT_EQ(longest.init(), VELLOX_OK);
 }
 
 TEST(FilterReport, PrintsHalfFiltersAndDcGains) {
     FdFilterBank bank(1, 3);
-    ASSERT_TRUE(bank.init());
+    ASSERT_EQ(bank.init(), VELLOX_OK);
     EXPECT_EQ(report_of(bank),
               "Filter length: 5\n"
               "Low Pass Filter: -0.1428571429  0.2857142857  0.7142857143 \n"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli_support.h"
+#include "common/test_seed.h"
 #include "sources/acm_source.h"
 #include "vellox/vellox.h"
 
@@ -61,9 +62,11 @@ Bytes program_output(const cli::ScratchFolder& folder, const std::string& type,
 }
 
 TEST(VelloxApi, EncoderWritesTheProgramsBytesInAnyChunks) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     cli::ScratchFolder folder;
     Samples mix = cli::sine(70001, 12000, 41.7);
-    const Samples hiss = cli::noise(mix.size(), 2500, 3);
+    const Samples hiss = cli::noise(mix.size(), 2500, base + 3);
     for (std::size_t i = 0; i < mix.size(); ++i)
         mix[i] = static_cast<std::int16_t>(mix[i] + hiss[i]);
     const std::string raw = cli::raw16(mix);
@@ -158,12 +161,14 @@ Samples program_input(const cli::ScratchFolder& folder, const Bytes& file) {
 }
 
 TEST(VelloxApi, DecoderHandsOutTheProgramsSamples) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     cli::ScratchFolder folder;
     vellox_settings settings;
     vellox_settings_init(&settings);
     settings.levels = 5;
     settings.subblocks = 40;  // 1280 values a block
-    const Samples samples = cli::noise(150000, 9000, 17);
+    const Samples samples = cli::noise(150000, 9000, base + 17);
     const Bytes intact = encode(settings, samples, 65536);
 
     // Damage: garbage in the middle (undecodable blocks, a stream out of step) and a cut end.
@@ -259,6 +264,8 @@ TEST(VelloxApi, DecoderReadsThroughACallback) {
 }
 
 TEST(VelloxApi, EveryMisuseGetsItsStatus) {
+    const std::uint32_t base = test::test_seed(0);
+    SCOPED_TRACE(test::seed_note(base));
     vellox_settings good;
     vellox_settings_init(&good);
     Bytes file;
@@ -336,7 +343,7 @@ TEST(VelloxApi, EveryMisuseGetsItsStatus) {
     Failing none{0, 0};
     EXPECT_EQ(vellox_encoder_create(&good, 10, failing, &none, &encoder), VELLOX_ERROR_WRITE);
     EXPECT_EQ(encoder, nullptr);
-    const Samples noise = cli::noise(300000, 30000, 1);
+    const Samples noise = cli::noise(300000, 30000, base + 1);
     Failing header_only{0, 14};
     ASSERT_EQ(vellox_encoder_create(&good, 300000, failing, &header_only, &encoder), VELLOX_OK);
     EXPECT_EQ(vellox_encoder_feed(encoder, noise.data(), noise.size()), VELLOX_ERROR_WRITE);

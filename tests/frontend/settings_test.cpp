@@ -156,7 +156,7 @@ TEST(ParseCommandLine, RangeChecksPrintTheFirstFailureOnly) {
 // one tap more overflows the design and is refused. Only the design finally chosen counts.
 TEST(ParseCommandLine, ComputedFiltersStopWhereTheirTapsStayFinite) {
     const auto all_taps_usable = [](FdFilterBank& bank) {
-        if (!bank.init()) return false;
+        if (bank.init() != VELLOX_OK) return false;
         bool usable = std::isfinite(bank.divisor());
         for (std::int32_t k = 0; k < bank.full_filter_length(); ++k) {
             for (const double tap : {bank.low_pass_taps()[k], bank.high_pass_taps()[k]}) {

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<double[]> taps;
     if (vellox::read_filter_file(name, &count, &taps) != vellox::FilterFileResult::ok) return 0;
     vellox::FcFilterBank bank(levels, taps.get(), count);
-    if (!bank.init()) return 0;
+    if (bank.init() != VELLOX_OK) return 0;
     if (bank.full_filter_length() < 1 || bank.full_filter_length() % 2 != 1) __builtin_trap();
 
     // Full-scale steps and a fast sawtooth: the sums reach whatever the taps allow.

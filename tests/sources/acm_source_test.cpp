@@ -43,7 +43,7 @@ Samples read_samples(AcmSource& source, int count, std::int32_t* got = nullptr) 
 
 TEST(SubbandSynthesis, WorkedBlocksAndCarriedState) {
     SubbandSynthesis two(2);
-    ASSERT_TRUE(two.allocate_state());
+    ASSERT_EQ(two.allocate_state(), VELLOX_OK);
     std::vector<std::int32_t> block = {10, 0, 0, 0, 10, 0, 0, 0};
     two.inverse_transform(block.data(), 2);
     EXPECT_EQ(block, (std::vector<std::int32_t>{11, 22, 32, 42, 42, 42, 42, 42}));
@@ -53,14 +53,14 @@ TEST(SubbandSynthesis, WorkedBlocksAndCarriedState) {
 
     for (const auto& xy : {std::make_pair(5, 3), std::make_pair(-32768, 32767)}) {
         SubbandSynthesis one(1);
-        ASSERT_TRUE(one.allocate_state());
+        ASSERT_EQ(one.allocate_state(), VELLOX_OK);
         std::vector<std::int32_t> pair = {xy.first, xy.second};
         one.inverse_transform(pair.data(), 1);
         EXPECT_EQ(pair, (std::vector<std::int32_t>{xy.first + 1, 2 * xy.first - xy.second + 1}));
     }
 
     SubbandSynthesis none(0);
-    ASSERT_TRUE(none.allocate_state());
+    ASSERT_EQ(none.allocate_state(), VELLOX_OK);
     std::vector<std::int32_t> same = {7, -3};
     none.inverse_transform(same.data(), 2);
     EXPECT_EQ(same, (std::vector<std::int32_t>{7, -3}));
