@@ -318,21 +318,6 @@ TEST_F(ForeignInputTest, CutFilesArePaddedWithAWarning) {
     }
 }
 
-// velloxdec compares with a FLAC original as with the WAV file it came from.
-TEST_F(ForeignInputTest, VelloxdecComparesWithForeignOriginals) {
-    if (!tools({"flac"})) GTEST_SKIP() << missing_tool << " is not installed";
-    write_file(path("in.wav"), wav_file(2, 44100, material(20000, 44100)));
-    ASSERT_TRUE(run_tool("flac -s -o " + quoted(path("in.flac")) + " " + quoted(path("in.wav"))));
-    ASSERT_EQ(run_vellox({path("in.flac"), path("out.acm")}, folder).exit_code, 0);
-    const RunResult from_wav =
-        run_velloxdec({path("out.acm"), "--compare", path("in.wav")}, folder);
-    const RunResult from_flac =
-        run_velloxdec({path("out.acm"), "--compare", path("in.flac")}, folder);
-    EXPECT_EQ(from_flac.exit_code, 0);
-    EXPECT_EQ(from_flac.out, from_wav.out);
-    EXPECT_GT(snr_of(from_flac), 20.0);
-}
-
 // The note says when the header's rate is not the signal's: only where the input states a
 // rate, and only when it differs.
 TEST(RateNote, ComesExactlyWhenTheRatesDiffer) {
