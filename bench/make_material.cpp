@@ -1,7 +1,8 @@
 // Writes deterministic test material as 16-bit mono WAV files, for comparing the encoder's
 // modes: a music-like mix, formant-synthesised speech, pink noise and a chirp with tones.
-// Usage: vellox_make_material kind out.wav seconds [rate]
-//   kind: music, speech, pink, chirp
+// Usage: vellox_make_material kind out.wav seconds [rate [peak]]
+//   kind: music, speech, pink, chirp; compressed (the music mix mastered loud), tone (440 Hz)
+//   peak: the largest sample's level in dBFS, to which the whole piece is scaled
 
 #include <cmath>
 #include <cstdint>
@@ -184,15 +185,46 @@ std::vector<double> chirp(std::int64_t count, double rate) {
     return out;
 }
 
+// The music mix mastered loud: a fast compressor on its envelope (attack 2 ms, release
+// 80 ms, ratio about 7), a soft clipper and a hard one: dense peaks close to its level, and
+// flat tops, whose coefficients reach past the peak.
+std::vector<double> compressed(std::int64_t count, double rate) {
+    std::vector<double> out = music(count, rate);
+    const double attack = std::exp(-1.0 / (0.002 * rate));
+    const double release = std::exp(-1.0 / (0.08 * rate));
+    double envelope = 0.0;
+    for (double& v : out) {
+        const double level = std::fabs(v);
+        const double k = level > envelope ? attack : release;
+        envelope = k * envelope + (1.0 - k) * level;
+        const double gain = std::pow(std::fmax(envelope, 30.0) / 3000.0, -0.85);
+        v = 30000.0 * std::fmax(-1.0, std::fmin(1.0, 1.3 * std::tanh(v * gain / 5000.0)));
+    }
+    return out;
+}
+
+// A steady 440 Hz tone.
+std::vector<double> tone(std::int64_t count, double rate) {
+    std::vector<double> out(static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i) {
+        out[static_cast<std::size_t>(i)] =
+            30000.0 * std::sin(2.0 * pi * 440.0 * static_cast<double>(i) / rate);
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: %s music|speech|pink|chirp out.wav seconds [rate]\n", argv[0]);
+    if (argc < 4 || argc > 6) {
+        std::fprintf(stderr,
+                     "usage: %s music|speech|pink|chirp|compressed|tone out.wav seconds "
+                     "[rate [peak_dbfs]]\n",
+                     argv[0]);
         return 2;
     }
     const char* kind = argv[1];
-    const double rate = argc == 5 ? std::atof(argv[4]) : 22050.0;
+    const double rate = argc >= 5 ? std::atof(argv[4]) : 22050.0;
     const auto count = static_cast<std::int64_t>(std::atof(argv[3]) * rate);
     if (rate < 8000.0 || rate > 192000.0 || count < 0 || count > (std::int64_t{1} << 30)) {
         std::fprintf(stderr, "bad length or rate\n");
@@ -207,6 +239,10 @@ int main(int argc, char** argv) {
         signal = pink(count, rate);
     } else if (std::strcmp(kind, "chirp") == 0) {
         signal = chirp(count, rate);
+    } else if (std::strcmp(kind, "compressed") == 0) {
+        signal = compressed(count, rate);
+    } else if (std::strcmp(kind, "tone") == 0) {
+        signal = tone(count, rate);
     } else {
         std::fprintf(stderr, "unknown kind '%s'\n", kind);
         return 2;
@@ -220,6 +256,14 @@ int main(int argc, char** argv) {
         const double g =
             0.5 - 0.5 * std::cos(pi * static_cast<double>(i) / static_cast<double>(fade));
         signal[static_cast<std::size_t>(i)] *= g;
+    }
+
+    if (argc == 6) {
+        double peak = 0.0;
+        for (const double v : signal) peak = std::fmax(peak, std::fabs(v));
+        const double scale =
+            peak > 0.0 ? 32767.0 * std::pow(10.0, std::atof(argv[5]) / 20.0) / peak : 0.0;
+        for (double& v : signal) v *= scale;
     }
 
     std::FILE* f = std::fopen(argv[2], "wb");

@@ -84,9 +84,11 @@ typedef struct vellox_settings {
     double percents;    /* size target in percent of the input's sample data, above 1 and at
                            most 100; -1: no target (every block exact); default 50 */
     int input_is_16bit; /* 1 (default): the size target counts 16 bits per input sample; 0: 8 */
-    int high_quality;   /* 1: the program's -hq: rounding, and steps chosen over a look-ahead of
-                           up to 4 MiB of blocks, for a lower error at the same size target, in
-                           files every reader decodes; no change with percents -1.
+    int high_quality;   /* 1: the program's -hq: the coefficients the decoder maps back onto
+                           the samples (the exact inverse of its synthesis), rounding, and steps
+                           chosen over a look-ahead of up to 4 MiB of blocks, for a lower error
+                           at the same size target, in files every reader decodes; with
+                           percents -1 every block exact, only the coefficients' rounding left.
                            0 (default): the standard mode */
     /* ---- 2.0 ---- */
     int channels;         /* the header's channel count, 1 .. 65535; default 2. Only written

@@ -90,6 +90,31 @@ void BlockPacker::pack_block(const std::int16_t* values) {
         });
 }
 
+std::int64_t BlockPacker::standard_bits(const std::int16_t* values, bool last) {
+    assert(hq);
+    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    const std::int32_t step = choose_step();
+    const std::int64_t bits = hq->standard_bits_of(block.get(), step);
+    if (!last) return bits;
+    // The method codes of the zero columns that end the stream are zero bits, which the file
+    // leaves out; the block of zeros, head and method codes, is the least a block costs.
+    std::int32_t zero_columns = 0;
+    while (zero_columns < columns && max_magnitude.get()[columns - 1 - zero_columns] < step)
+        ++zero_columns;
+    const std::int64_t least = range_bits_width + step_width + std::int64_t{method_width} * columns;
+    return std::max(least, bits - std::int64_t{method_width} * zero_columns);
+}
+
+void BlockPacker::pack_block(const std::int16_t* values, std::int64_t standard_bits) {
+    assert(hq);
+    if (writer->status() != VELLOX_OK) return;
+    std::memcpy(block.get(), values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    const std::uint32_t divisor = magnitude_gcd(block.get(), block_size);
+    hq->push_with_target(block.get(), standard_bits,
+                         divisor == 0 ? 1 : static_cast<std::int32_t>(divisor));
+    while (hq->ready()) put_hq_block();
+}
+
 void BlockPacker::put_block_head(std::int32_t range_bits, std::int32_t step) {
     assert(range_bits >= 0 && range_bits <= 15);
     assert(step >= 1 && step <= 32769);  // so the 16-bit field holds it

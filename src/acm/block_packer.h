@@ -38,6 +38,15 @@ public:
     // Packs one block of rows * columns values, row after row. values is not changed.
     void pack_block(const std::int16_t* values);
 
+    // High-quality mode with a bit budget, where the standard mode's coefficients differ from
+    // the ones coded: the bits the standard mode writes for its block of values (for the last
+    // block of the stream less the zero method codes it ends with, which its file leaves
+    // out)...
+    [[nodiscard]] std::int64_t standard_bits(const std::int16_t* values, bool last);
+    // ...and a block packed against those bits (a standard_bits result for the same stretch
+    // of input), in place of what the standard mode would write for these values.
+    void pack_block(const std::int16_t* values, std::int64_t standard_bits);
+
     // Codes the blocks still held back (high-quality mode), then ends the bit stream:
     // VELLOX_OK, VELLOX_ERROR_WRITE when any write to the sink failed, VELLOX_ERROR_STATE
     // without a successful init.

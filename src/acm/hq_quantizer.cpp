@@ -64,23 +64,47 @@ vellox_status HqQuantizer::init() {
 
 void HqQuantizer::push(const std::int16_t* values, std::int32_t standard_step,
                        std::int32_t gcd_step) {
+    assert(standard_step >= 1 && standard_step <= 32769);
+    const std::int16_t* source = hold(values);
+    // What the standard mode writes (truncating division), and the maxima of the values.
+    finish_push(tally.standard_bits(source, standard_step), gcd_step);
+}
+
+std::int64_t HqQuantizer::standard_bits_of(const std::int16_t* values, std::int32_t standard_step) {
+    assert(standard_step >= 1 && standard_step <= 32769);
+    return tally.standard_bits(values, standard_step);
+}
+
+void HqQuantizer::push_with_target(const std::int16_t* values, std::int64_t target,
+                                   std::int32_t gcd_step) {
+    assert(target >= least_bits());
+    tally.take_maxima(hold(values));
+    finish_push(target, gcd_step);
+}
+
+// The pushed block's place in the look-ahead, its values copied there (or borrowed).
+const std::int16_t* HqQuantizer::hold(const std::int16_t* values) {
     assert(held_estimate && count < capacity && !input_ended);
-    assert(standard_step >= 1 && standard_step <= 32769 && gcd_step >= 1 && gcd_step <= 32768);
-    const std::int32_t slot = (first + count) % capacity;
-    const std::int16_t* source = values;
     if (direct) {
         borrowed = values;
-    } else {
-        std::int16_t* copy = held_values.get() + slot * block_size;
-        std::memcpy(copy, values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
-        source = copy;
+        return values;
     }
-    // What the standard mode writes (truncating division), and the maxima of the values.
-    held_target.get()[slot] = tally.standard_bits(source, standard_step);
+    const std::int32_t slot = (first + count) % capacity;
+    std::int16_t* copy = held_values.get() + slot * block_size;
+    std::memcpy(copy, values, static_cast<std::size_t>(block_size) * sizeof(std::int16_t));
+    return copy;
+}
+
+// The rest of a push: the block's target, exact step and estimates, from the maxima of its
+// values that the tally keeps.
+void HqQuantizer::finish_push(std::int64_t target, std::int32_t gcd_step) {
+    assert(gcd_step >= 1 && gcd_step <= 32768);
+    const std::int32_t slot = (first + count) % capacity;
+    held_target.get()[slot] = target;
     held_gcd.get()[slot] = gcd_step;
     std::int64_t* estimate = held_estimate.get() + std::int64_t{slot} * grid_size;
     tally.estimate(estimate, gcd_step);
-    window_target += held_target.get()[slot];
+    window_target += target;
     for (int g = 0; g < grid_size; ++g) window_estimate[g] += estimate[g];
     ++count;
 }

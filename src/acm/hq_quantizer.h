@@ -45,6 +45,14 @@ public:
     // which then writes the coded integers into it.
     void push(const std::int16_t* values, std::int32_t standard_step, std::int32_t gcd_step);
 
+    // As push, but the standard mode's bits for the block are given: those it writes for the
+    // coefficients it computes itself for the same stretch of input (see standard_bits_of).
+    void push_with_target(const std::int16_t* values, std::int64_t target, std::int32_t gcd_step);
+
+    // The bits the standard mode writes for a block of values at its step standard_step, the
+    // head included. Between pushes only.
+    std::int64_t standard_bits_of(const std::int16_t* values, std::int32_t standard_step);
+
     // No block follows: every held block may be popped.
     void end_input();
 
@@ -73,6 +81,8 @@ private:
                          bool store);
     std::int32_t fit_step(const std::int16_t* values, std::int32_t start, std::int32_t gcd,
                           std::int64_t allowed);
+    const std::int16_t* hold(const std::int16_t* values);
+    void finish_push(std::int64_t target, std::int32_t gcd_step);
     // The bits of a block of zeros: the head and a method code per column.
     std::int64_t least_bits() const;
 

@@ -176,6 +176,20 @@ std::int64_t HqTally::tally(const std::int16_t* values, const Quantize& quantize
     return bits;
 }
 
+void HqTally::take_maxima(const std::int16_t* values) {
+    std::int32_t* __restrict top = column_top.get();
+    std::int32_t* __restrict bottom = column_bottom.get();
+    std::fill(top, top + columns, 0);
+    std::fill(bottom, bottom + columns, 0);
+    for (std::int32_t i = 0; i < rows; ++i) {
+        const std::int16_t* __restrict row = values + std::int64_t{i} * columns;
+        for (std::int32_t j = 0; j < columns; ++j) {
+            top[j] = std::max<std::int32_t>(top[j], row[j]);
+            bottom[j] = std::max<std::int32_t>(bottom[j], -std::int32_t{row[j]});
+        }
+    }
+}
+
 std::int64_t HqTally::standard_bits(const std::int16_t* values, std::int32_t step) {
     return step == 1 ? tally<Unchanged, false, true>(values, Unchanged{}, nullptr)
                      : tally<Divide, false, true>(values, Divide(step, false), nullptr);

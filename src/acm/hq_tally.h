@@ -34,15 +34,19 @@ public:
     // the values themselves for estimate.
     std::int64_t standard_bits(const std::int16_t* values, std::int32_t step);
 
+    // Keeps the per-column maxima of values for estimate, as standard_bits does, without the
+    // tally: for a block whose standard mode's bits come from elsewhere.
+    void take_maxima(const std::int16_t* values);
+
     // Bits the packer writes for values rounded to the nearest multiple of step (1 .. 32769)
     // with the cheapest method for each column, head included; the coded integers go to coded
     // unless it is null (it may be values).
     std::int64_t rounded_bits(const std::int16_t* values, std::int32_t step, std::int16_t* coded);
 
     // The estimated data bits (all but the head and the method codes) of the block of the last
-    // standard_bits at every grid step (hq_grid_size entries): each column costs what the
-    // cheapest method for its rounded maxima costs when every value reaches them. Where the
-    // block's own exact step gcd (1: none) codes it in fewer, that is the estimate.
+    // standard_bits (or take_maxima) at every grid step (hq_grid_size entries): each column costs
+    // what the cheapest method for its rounded maxima costs when every value reaches them. Where
+    // the block's own exact step gcd (1: none) codes it in fewer, that is the estimate.
     void estimate(std::int64_t* estimate, std::int32_t gcd) const;
 
     // The counts of column j in the last tally.

@@ -1,9 +1,9 @@
 #pragma once
-// Number conversions shared by the encoder and the decoder: the one way a real becomes an
+// Number conversions shared by the encoder and the decoder: the ways a real becomes an
 // integer, 32-bit two's-complement arithmetic that wraps without undefined behaviour, and the
 // bit length of a range.
 
-#include <cstdint>  // std::int32_t, std::uint32_t
+#include <cstdint>  // std::int32_t, std::int64_t, std::uint32_t
 
 namespace vellox {
 
@@ -19,6 +19,16 @@ namespace vellox {
 }
 [[nodiscard]] inline std::int32_t wrapping_mul(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+// value rounded to the nearest integer, halves away from zero; values beyond the 32-bit range
+// saturate to it, NaN gives 0. The fraction value - trunc(value) is exact below 2^52.
+[[nodiscard]] inline std::int32_t round_to_int32(double value) {
+    if (!(value > -2147483648.5 && value < 2147483647.5)) return truncate_to_int32(value);
+    const auto whole = static_cast<std::int64_t>(value);
+    const double fraction = value - static_cast<double>(whole);
+    return static_cast<std::int32_t>(whole + (fraction >= 0.5 ? 1 : 0) -
+                                     (fraction <= -0.5 ? 1 : 0));
 }
 
 // Smallest n with (1 << n) >= m, for m in 1 .. 2^31: the bits that number m values.

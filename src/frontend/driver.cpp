@@ -10,6 +10,7 @@
 #include <memory>   // std::unique_ptr
 
 #include "codec/encoder.h"
+#include "codec/input_level.h"
 #include "common/alloc.h"
 #include "frontend/console.h"
 #include "frontend/errors.h"
@@ -17,6 +18,7 @@
 #include "frontend/filter_file.h"
 #include "frontend/input_source.h"
 #include "frontend/input_spool.h"
+#include "frontend/level_passes.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
 #include "frontend/settings.h"
@@ -47,8 +49,11 @@ struct ConversionContext {
     FileByteSink sink;               // the output file, for the encoder
     std::unique_ptr<double[]> taps;  // the magnitudes of a "-fc" file
     std::unique_ptr<Encoder> encoder;
-    std::int32_t samples = 0;               // the signal's sample count, taken once after opening
-    std::unique_ptr<std::int16_t[]> chunk;  // chunk_size samples from the source
+    LevelPlan level_plan;                     // "--gain", "--fit" and "--limit"
+    std::unique_ptr<InputLevel> level;        // the samples' way from the signal to the encoder
+    std::int32_t samples = 0;                 // the signal's sample count, taken once after opening
+    std::unique_ptr<std::int16_t[]> chunk;    // chunk_size samples from the signal
+    std::unique_ptr<std::int16_t[]> leveled;  // chunk_size samples for the encoder
 };
 
 void print_message(Message message) { print_error(message_text(message), nullptr); }
@@ -162,6 +167,26 @@ SetUp set_up_conversion(ConversionContext& context) {
     const std::int32_t block_size = settings.subblocks << settings.levels;
     encoding.bit_budget = derive_bit_budget(settings.percents, context.source->is_16bit != 0,
                                             context.samples, block_size);
+    // "--fit" and "--limit" read the input first: the source is at its start again after.
+    if (settings.fit || settings.limit) {
+        InputPlace place = {settings.snd_file_name, settings.snd_type, context.input.descriptor()};
+        place.converted = context.converted != nullptr;
+        place.downmix = settings.downmix;
+        place.rate = settings.resample ? static_cast<std::uint32_t>(settings.resample_rate) : 0;
+        const bool planned =
+            plan_level(encoding, place, settings.gain_db, settings.fit, settings.limit,
+                       context.source, context.converted, context.level_plan);
+        // The passes opened the input again: what is encoded is the new one.
+        context.signal =
+            context.converted != nullptr ? context.converted.get() : context.source.get();
+        if (!planned) {
+            if (context.source == nullptr || (place.converted && context.converted == nullptr))
+                std::fputs(message_text(Message::cannot_open_input), stderr);
+            return SetUp::failed;
+        }
+    } else {
+        context.level_plan.gain_db = settings.gain_db;
+    }
     context.encoder = make_object<Encoder>(encoding, context.samples, context.sink);
     // The encoder is made step by step, each failure with its own message.
     Encoder* encoder = context.encoder.get();
@@ -181,8 +206,13 @@ SetUp set_up_conversion(ConversionContext& context) {
         print_message(Message::cannot_allocate_memory);
         return SetUp::failed;
     }
+    const LevelPlan& plan = context.level_plan;
+    context.level =
+        make_object<InputLevel>(encoding, plan.gain_db, plan.limit, plan.ceiling, context.samples);
     context.chunk = allocate_array<std::int16_t>(chunk_size);
-    if (context.chunk == nullptr) {
+    context.leveled = allocate_array<std::int16_t>(chunk_size);
+    if (!context.level || context.level->init() != VELLOX_OK || !context.chunk ||
+        !context.leveled) {
         print_message(Message::cannot_allocate_memory);
         return SetUp::failed;
     }
@@ -196,7 +226,9 @@ void tear_down_conversion(ConversionContext& context) {
     context.output.discard();
     context.converted.reset();
     context.source.reset();
+    context.level.reset();
     context.chunk.reset();
+    context.leveled.reset();
     context.taps.reset();
 }
 
@@ -206,10 +238,12 @@ void tear_down_conversion(ConversionContext& context) {
 bool run_main_loop(ConversionContext& context) {
     SoundSource& source = *context.signal;
     Encoder& encoder = *context.encoder;
-    for (std::int64_t to_feed = encoder.delay() + context.samples; to_feed > 0;) {
+    InputLevel& level = *context.level;
+    for (std::int64_t to_feed = encoder.delay() + level.delay() + context.samples; to_feed > 0;) {
         const auto n = static_cast<std::int32_t>(to_feed < chunk_size ? to_feed : chunk_size);
         (void)source.read(context.chunk.get(), n);
-        (void)encoder.feed(context.chunk.get(), n);
+        const std::int32_t m = level.process(context.chunk.get(), n, context.leveled.get());
+        (void)encoder.feed(context.leveled.get(), m);
         std::fputc('#', context.console);
         std::fflush(context.console);
         to_feed -= n;
@@ -232,6 +266,12 @@ bool run_main_loop(ConversionContext& context) {
     return true;
 }
 
+// True when the input states a rate and the header gives another.
+bool rate_note_due(const ConversionContext& context) {
+    const std::uint32_t rate = context.signal->sample_rate;
+    return rate != 0 && rate != context.header_rate;
+}
+
 void print_report(const ConversionContext& context, std::int64_t output_size) {
     std::FILE* console = context.console;
     std::fprintf(console, "Output file size: %ld\n", static_cast<long>(output_size));
@@ -248,23 +288,28 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
         std::fputs(message_text(Message::fade_out), console);
     }
     const SoundSource& source = *context.source;
+    // The lines on standard error come after these, also where both go to one pipe.
     const std::int64_t lost = source.samples_not_decoded();
+    const std::int64_t missing = source.frames_missing();
+    if (clips.count > 0 || lost > 0 || missing > 0 || rate_note_due(context) ||
+        level_notes_due(context.level_plan, *context.level))
+        std::fflush(console);
+    if (clips.count > 0) {
+        std::fprintf(stderr, message_text(Message::fitting_gain), fitting_gain_db(clips));
+    }
     if (lost > 0) {
         std::fprintf(stderr, message_text(Message::damaged_input), static_cast<long>(lost),
                      static_cast<long>(source.total_samples));
     }
-    const std::int64_t missing = source.frames_missing();
     if (missing > 0) {
         std::fprintf(stderr, message_text(Message::frames_missing), static_cast<long>(missing),
                      static_cast<long>(source.total_samples / source.channels));
     }
-}
-
-// The note for a header whose rate is not the signal's, after every other line.
-void print_rate_note(const ConversionContext& context) {
-    const std::uint32_t rate = context.signal->sample_rate;
-    if (rate != 0 && rate != context.header_rate) {
-        std::fprintf(stderr, message_text(Message::rate_note), static_cast<unsigned>(rate),
+    print_level_notes(context.level_plan, *context.level, context.samples);
+    // The note for a header whose rate is not the signal's, after every other line.
+    if (rate_note_due(context)) {
+        std::fprintf(stderr, message_text(Message::rate_note),
+                     static_cast<unsigned>(context.signal->sample_rate),
                      static_cast<unsigned>(context.header_rate),
                      static_cast<unsigned>(context.header_rate));
     }
@@ -306,10 +351,7 @@ int run_conversion(int argc, const char* const* argv) {
     bool written = run_main_loop(context);
     const std::int64_t output_size = context.encoder->bytes_written();
     written = written && context.output.commit();
-    if (written) {
-        print_report(context, output_size);
-        print_rate_note(context);
-    }
+    if (written) print_report(context, output_size);
     tear_down_conversion(context);
     return written ? exit_success : exit_failure;
 }

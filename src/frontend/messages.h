@@ -24,6 +24,7 @@ enum class Message {
     fo_filter_length_range,  // "-fo" past its longest finite design
     subblocks_range,
     percents_range,
+    gain_range,                // "--gain"
     clipped_coefficients,      // format: count, extreme value
     fade_out,                  // follows clipped_coefficients
     damaged_input,             // format: samples not decoded, the sample count
@@ -37,6 +38,10 @@ enum class Message {
     header_channels_range,     // vellox "-c"
     header_rate_range,         // vellox "-r"
     trailing_bytes,            // velloxdec; format: bytes that follow the last block
+    fitting_gain,              // format: the gain in dB; follows fade_out
+    fit_applied,               // format: the gain in dB that "--fit" applied
+    limit_applied,             // format: percent of the input lowered, the most it was, in dB
+    input_changed,             // the input read again for "--fit" or "--limit" is not the same
     needs_sndfile,             // a format read through libsndfile, in a build without it
     frames_missing,            // format: frames the decoder did not deliver, frames announced
     original_frames_missing,   // velloxdec "--compare"; format as frames_missing

@@ -80,6 +80,11 @@ ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console
         std::fputs(message_text(Message::header_rate_range), console);
         return ParseOutcome::rejected;
     }
+    // Not-a-number fails too.
+    if (!(settings.gain_db >= -60.0 && settings.gain_db <= 20.0)) {
+        std::fputs(message_text(Message::gain_range), console);
+        return ParseOutcome::rejected;
+    }
     return check_conversion(settings, console);
 }
 
@@ -127,7 +132,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
         const bool has_next = i + 1 < argc;
         if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") ||
             word_is(word, "-fc") || word_is(word, "-c") || word_is(word, "-r") ||
-            word_is(word, "--resample")) {
+            word_is(word, "--resample") || word_is(word, "--gain")) {
             if (!has_next) return ParseOutcome::show_usage;
             const char* value = argv[++i];
             if (word_is(word, "-l")) {
@@ -145,6 +150,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
                 settings.subblocks = integer_value(value);
             } else if (word_is(word, "-q")) {
                 settings.percents = real_value(value);
+            } else if (word_is(word, "--gain")) {
+                settings.gain_db = real_value(value);
             } else {
                 settings.filter_kind = 'C';
                 settings.filter_file_name = value;
@@ -155,6 +162,10 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             settings.high_quality = true;
         } else if (word_is(word, "--downmix")) {
             settings.downmix = true;
+        } else if (word_is(word, "--fit")) {
+            settings.fit = true;
+        } else if (word_is(word, "--limit")) {
+            settings.limit = true;
         } else if (word_is(word, "-fd") || word_is(word, "-fo")) {
             settings.filter_kind = word_is(word, "-fd") ? 'D' : 'O';
             if (has_next && argv[i + 1][0] != '-')
@@ -190,8 +201,8 @@ void print_options(std::FILE* console) {
         "                  most 100 (default 50); a target, not a limit: small -l and -s\n"
         "                  values can exceed it\n"
         "   -q0            no size target: every block is coded exactly (also -q -1)\n"
-        "   -hq            high quality: the same size target, a lower error; encodes at\n"
-        "                  about half the speed (no change with -q0)\n"
+        "   -hq            high quality: coefficients the decoder maps back onto the input,\n"
+        "                  the same size target, a lower error; with -q0 every block exact\n"
         "   -l levels      transform levels, 0 to 15: 2^levels sub-bands (default 7)\n"
         "   -s subblocks   rows per block, 1 to 4095 (default 16)\n"
         "   -fd [length]   the default filter design, 3 to 806 one-sided taps (default 11)\n"
@@ -202,6 +213,10 @@ void print_options(std::FILE* console) {
         "   -c channels    the channel count the header gives, 1 to 65535 (default 2)\n"
         "   -r rate        the sample rate the header gives, 1 to 65535 Hz (default 22050);\n"
         "                  neither changes the samples: a player reads them from the header\n"
+        "   --gain dB      every sample times 10^(dB/20) first, -60 to 20 (default 0)\n"
+        "   --fit          the largest gain up to 0 dB at which no coefficient is clipped,\n"
+        "                  found in a pass over the input before the conversion\n"
+        "   --limit        lowers the level only where coefficients would be clipped\n"
         "   --resample rate  converts the signal to rate Hz, 8000 to 192000 (libsoxr, very\n"
         "                  high quality); the header then gives rate, which above 65535\n"
         "                  needs -r, as the header's field is 16 bits wide\n"

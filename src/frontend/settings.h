@@ -20,9 +20,12 @@ struct ConversionSettings {
     char filter_kind = 'D';                  // 'D' ("-fd"), 'O' ("-fo") or 'C' ("-fc")
     double percents = 50.0;                  // size target in percent of the input; -1: none
     const char* filter_file_name = nullptr;  // borrowed; the taps file of "-fc"
-    bool high_quality = false;               // "-hq": rounding and steps spread over blocks
+    bool high_quality = false;               // "-hq": the exact inverse of the synthesis
     std::int32_t channels = 2;               // "-c": the header's channel count, 1 .. 65535
     std::int32_t sample_rate = 22050;        // "-r": the header's rate in Hz, 1 .. 65535
+    double gain_db = 0.0;                    // "--gain": -60 .. 20 dB on every sample
+    bool fit = false;                        // "--fit": the gain at which nothing is clipped
+    bool limit = false;                      // "--limit": lower the level where it would be
     bool channels_given = false;             // "-c" was given
     bool rate_given = false;                 // "-r" was given
     bool resample = false;                   // "--resample": convert the signal's rate

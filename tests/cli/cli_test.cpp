@@ -41,8 +41,8 @@ TEST(Cli, HelpListsEveryOptionAndVersionPrintsOneLine) {
         ASSERT_EQ(help.out.substr(0, head.size()), head);
         for (const char* option :
              {"   -q percents ", "   -q0 ", "   -hq ", "   -l levels ", "   -s subblocks ",
-              "   -fd [length] ", "   -fo [length] ", "   -fc file ", "   --resample rate ",
-              "   --downmix ", "   - ", "--version"}) {
+              "   -fd [length] ", "   -fo [length] ", "   -fc file ", "   --gain dB ", "   --fit ",
+              "   --limit ", "   --resample rate ", "   --downmix ", "   - ", "--version"}) {
             EXPECT_NE(help.out.find(option), std::string::npos) << option;
         }
     }

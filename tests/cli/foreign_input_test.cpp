@@ -423,6 +423,28 @@ TEST(ConversionOptions, RefuseWhatTheyCannotDo) {
     }
 }
 
+// --fit and --limit read the converted signal in their passes, and open it again after each.
+TEST(ConversionOptions, LevelPassesReadTheConvertedSignal) {
+    ScratchFolder folder;
+    std::vector<std::int16_t> loud(2 * 20000);
+    for (std::size_t i = 0; i < loud.size(); ++i) loud[i] = (i / 80) % 2 ? 32000 : -32000;
+    write_file(folder / "loud.wav", wav_file(2, 44100, loud));
+    std::vector<std::string> args = {folder / "loud.wav", folder / "out.acm", "--downmix"};
+    if (Resampler::available()) args.insert(args.end(), {"--resample", "22050"});
+    for (const char* level : {"--fit", "--limit"}) {
+        std::vector<std::string> run = args;
+        run.push_back(level);
+        const RunResult r = run_vellox(run, folder);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out.find("coefficients were truncated"), std::string::npos) << r.out;
+        const RunResult tested = run_velloxdec({"-t", folder / "out.acm"}, folder);
+        EXPECT_NE(
+            tested.out.find(Resampler::available() ? "\t10000 samples\n" : "\t20000 samples\n"),
+            std::string::npos)
+            << tested.out;
+    }
+}
+
 // Without libsndfile: its formats are refused by name, and an MP3 stream is no raw input.
 TEST(WithoutLibsndfile, ItsFormatsAreRefusedByName) {
     if (SndfileSource::available()) GTEST_SKIP() << "this build has libsndfile";

@@ -85,6 +85,8 @@ TEST(VelloxApi, EncoderWritesTheProgramsBytesInAnyChunks) {
         {{"-l", "3", "-s", "5", "-fo", "7", "-q", "18.75"}, 3, 5, 'O', 7, 18.75, 0},
         {{"-l", "12", "-s", "1", "-q", "100"}, 12, 1, 'D', 11, 100.0, 0},
         {{"-q", "25", "-hq"}, 7, 16, 'D', 11, 25.0, 1},
+        {{"-q0", "-hq", "-l", "3"}, 3, 16, 'D', 11, -1.0, 1},
+        {{"-hq", "-l", "10", "-s", "2", "-fo", "30"}, 10, 2, 'O', 30, 50.0, 1},
     };
     for (const Case& c : cases) {
         vellox_settings settings;
@@ -158,6 +160,33 @@ Samples program_input(const cli::ScratchFolder& folder, const Bytes& file) {
                     samples.begin() + static_cast<long>(at));
     }
     return samples;
+}
+
+// In the high-quality mode the filter bank's blocks set the size: with a bank slower than the
+// inverse (9000 one-sided taps at 1 level) the coded blocks wait for theirs, and the bytes
+// still do not depend on the chunks; the file stays within the standard mode's size.
+TEST(VelloxApi, HighQualityBlocksWaitForASlowerFilterBank) {
+    std::vector<double> taps(9000, 1e-9);
+    taps.back() = 1.0;  // the centre: both filters about the identity
+    vellox_settings settings;
+    vellox_settings_init(&settings);
+    settings.levels = 1;
+    settings.filter = 'C';
+    settings.taps = taps.data();
+    settings.tap_count = static_cast<int>(taps.size());
+    settings.percents = 30.0;
+    Samples mix = cli::sine(20001, 9000, 37.3);
+    const Samples hiss = cli::noise(mix.size(), 3000, 8);
+    for (std::size_t i = 0; i < mix.size(); ++i)
+        mix[i] = static_cast<std::int16_t>(mix[i] + hiss[i]);
+    const Bytes standard = encode(settings, mix, 65536);
+    settings.high_quality = 1;
+    const Bytes high = encode(settings, mix, 65536);
+    EXPECT_LE(high.size(), standard.size() + standard.size() / 256 + 2);
+    EXPECT_NE(high, standard);
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{777}}) {
+        EXPECT_EQ(encode(settings, mix, chunk), high) << chunk;
+    }
 }
 
 TEST(VelloxApi, DecoderHandsOutTheProgramsSamples) {
