@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Times decoding to WAV: velloxdec on vellox's default encoding of a generated 10-minute
 # 44.1 kHz stereo music-like WAV, against `flac -d` on the `flac -5` encoding of the same WAV.
-# The signal, made with sox, mixes tones rich in harmonics that glide slowly, a chorus (the
-# delay it modulates gives a vibrato), a slow swell, a beat of short noise bursts twice a second
-# and a little hiss: a pure sine would compress unrealistically well. The two decoders run
+# The signal is bench/make_music.sh's, made with sox. The two decoders run
 # alternately; the script prints the median times, input samples per second (counted over both
 # channels) and the median ratio of the speeds, then the peak resident memory of velloxdec on
 # the default encoding and on a "-l 15" one.
@@ -27,17 +25,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 seconds=600
-synth=(-R -n -r 44100 -c 2 -b 16)  # -R: the same noise every run
-sox "${synth[@]}" "$work/tones.wav" synth $seconds sawtooth 110:98 sawtooth 147:131 \
-    synth $seconds triangle mix 220:196 triangle mix 294:262 \
-    synth $seconds sine mix 330:392 sine mix 440:523 \
-    chorus 0.6 0.9 50 0.4 5 2 -s tremolo 0.13 40
-sox "${synth[@]}" "$work/beat.wav" synth 0.06 brownnoise brownnoise fade 0 0.06 0.05 \
-    pad 0 0.44 repeat $((seconds * 2 - 1))
-sox "${synth[@]}" "$work/hiss.wav" synth $seconds pinknoise pinknoise
-sox -R -m -v 0.8 "$work/tones.wav" -v 0.5 "$work/beat.wav" -v 0.06 "$work/hiss.wav" \
-    "$work/in.wav" gain -n -3 trim 0 $seconds
-rm "$work/tones.wav" "$work/beat.wav" "$work/hiss.wav"
+"$(dirname "$0")/make_music.sh" "$work/in.wav" $seconds
 samples=$(($(soxi -s "$work/in.wav") * 2))
 
 "$build/vellox" "$work/in.wav" "$work/in.acm" >/dev/null

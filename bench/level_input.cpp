@@ -44,9 +44,10 @@ int main(int argc, char** argv) {
     LevelPlan plan;
     plan.gain_db = settings.gain_db;
     const InputPlace place = {settings.snd_file_name, settings.snd_type, -1};
+    std::unique_ptr<ConvertedSource> converted;  // the input as it is
     if ((settings.fit || settings.limit) &&
         !plan_level(encoding, place, settings.gain_db, settings.fit, settings.limit, source,
-                    plan)) {
+                    converted, plan)) {
         return 1;
     }
     const std::int32_t samples = source->total_samples;

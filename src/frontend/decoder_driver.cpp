@@ -233,6 +233,13 @@ void print_report(const DecoderContext& context, const DecodeResult& result, boo
         std::fprintf(stderr, message_text(Message::trailing_bytes),
                      static_cast<long>(result.trailing_bytes));
     }
+    // A cut original read through libsndfile: zeros stood in for its missing end.
+    const SoundSource* original = context.original.get();
+    if (original != nullptr && original->frames_missing() > 0) {
+        std::fprintf(stderr, message_text(Message::original_frames_missing),
+                     static_cast<long>(original->frames_missing()),
+                     static_cast<long>(original->total_samples / original->channels));
+    }
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ Message refusal_message(Refusal reason) {
             return Message::unsupported_format;
         case Refusal::input_too_long:
             return Message::input_too_long;
+        case Refusal::needs_sndfile:
+            return Message::needs_sndfile;
         case Refusal::no_memory:
             break;
     }

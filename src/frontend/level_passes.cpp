@@ -33,11 +33,30 @@ struct PassResult {
     std::int64_t lowered = 0;  // samples the limiter lowered
 };
 
-// One pass: the whole input through the level and the analysis. Reopens the input at the
+// The input opened again from its start, and the conversion over it made again. False after
+// printing why.
+bool reopen(const InputPlace& input, std::unique_ptr<SoundSource>& source,
+            std::unique_ptr<ConvertedSource>& converted) {
+    converted.reset();  // before the source it reads
+    source = open_input_source(input.name, input.type, input.descriptor);
+    if (source == nullptr) return false;
+    if (!input.converted) return true;
+    converted = make_object<ConvertedSource>(*source, input.downmix, input.rate);
+    const OpenResult opened =
+        converted != nullptr ? converted->open() : OpenResult::refused(Refusal::no_memory);
+    if (opened.ok()) return true;
+    print_open_failure(opened, input.name);
+    converted.reset();
+    return false;
+}
+
+// One pass: the whole signal through the level and the analysis. Reopens the input at the
 // end. False after printing why.
 bool run_pass(const EncoderSettings& settings, const InputPlace& input, double gain_db, bool limit,
-              double ceiling, std::unique_ptr<SoundSource>& source, PassResult& result) {
-    const std::int32_t samples = source->total_samples;
+              double ceiling, std::unique_ptr<SoundSource>& source,
+              std::unique_ptr<ConvertedSource>& converted, PassResult& result) {
+    SoundSource* signal = converted != nullptr ? converted.get() : source.get();
+    const std::int32_t samples = signal->total_samples;
     InputLevel level(settings, gain_db, limit, ceiling, samples);
     EncoderSettings analysis = settings;
     analysis.analysis_only = true;
@@ -56,12 +75,12 @@ bool run_pass(const EncoderSettings& settings, const InputPlace& input, double g
     for (std::int64_t to_feed = samples + level.delay() + scan.delay(); to_feed > 0;) {
         const auto n = static_cast<std::int32_t>(
             to_feed < Encoder::chunk_size ? to_feed : Encoder::chunk_size);
-        (void)source->read(chunk.get(), n);
+        (void)signal->read(chunk.get(), n);
         (void)scan.feed(leveled.get(), level.process(chunk.get(), n, leveled.get()));
         to_feed -= n;
     }
-    if (source->read_error() != 0) {
-        errno = source->read_error();
+    if (signal->read_error() != 0) {
+        errno = signal->read_error();
         print_system_error(input.name);
         return false;
     }
@@ -69,9 +88,9 @@ bool run_pass(const EncoderSettings& settings, const InputPlace& input, double g
     result.clips = scan.clips();
     result.lowered = level.lowered();
     // The input again from its start, the same as before.
-    source = open_input_source(input.name, input.type, input.descriptor);
-    if (source == nullptr) return false;
-    if (source->total_samples != samples) {
+    if (!reopen(input, source, converted)) return false;
+    signal = converted != nullptr ? converted.get() : source.get();
+    if (signal->total_samples != samples) {
         print_error(message_text(Message::input_changed), input.name);
         return false;
     }
@@ -96,16 +115,18 @@ void print_level_notes(const LevelPlan& plan, const InputLevel& level, std::int6
 }
 
 bool plan_level(const EncoderSettings& settings, const InputPlace& input, double gain_db, bool fit,
-                bool limit, std::unique_ptr<SoundSource>& source, LevelPlan& plan) {
+                bool limit, std::unique_ptr<SoundSource>& source,
+                std::unique_ptr<ConvertedSource>& converted, LevelPlan& plan) {
     plan.gain_db = gain_db;
     plan.limit = limit;
     PassResult result;
     if (fit) {
         // The largest gain of at most 0 dB, in steps of 0.1 dB, at which nothing is clipped.
-        if (!run_pass(settings, input, gain_db, false, 1.0, source, result)) return false;
+        if (!run_pass(settings, input, gain_db, false, 1.0, source, converted, result))
+            return false;
         double fit_db = fitting_gain_db(result.clips);
         for (int pass = 0; fit_db < 0.0 && pass < most_fit_passes; ++pass) {
-            if (!run_pass(settings, input, gain_db + fit_db, false, 1.0, source, result))
+            if (!run_pass(settings, input, gain_db + fit_db, false, 1.0, source, converted, result))
                 return false;
             if (result.clips.count == 0) break;
             fit_db = std::min(fit_db - 0.1, fit_db + fitting_gain_db(result.clips));
@@ -117,7 +138,7 @@ bool plan_level(const EncoderSettings& settings, const InputPlace& input, double
         // Lowered as long as a pass finds a coefficient clipped, by at least 1% each time.
         double ceiling = first_ceiling;
         for (int pass = 0; pass < most_limit_passes; ++pass) {
-            if (!run_pass(settings, input, plan.gain_db, true, ceiling, source, result))
+            if (!run_pass(settings, input, plan.gain_db, true, ceiling, source, converted, result))
                 return false;
             if (result.clips.count == 0) break;
             ceiling *= std::min(0.99, gain_factor(fitting_gain_db(result.clips)));

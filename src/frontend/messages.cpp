@@ -47,6 +47,20 @@ constexpr const char* texts[] = {
     "Note: --fit applied a gain of %.1f dB\n",
     "Note: --limit lowered %.1f%% of the input, by at most %.1f dB\n",
     "Input file changed while it was read",
+    "Reading this format needs libsndfile, which this build lacks",
+    "Warning: damaged input: %ld of %ld frames are missing; silence stands in\n",
+    "Warning: damaged original: %ld of %ld frames are missing; silence stands in\n",
+    "'rate' parameter (--resample) should be between 8000 and 192000.\n",
+    "'rate' parameter (--resample) above 65535 needs -r: the header's rate field is 16 bits "
+    "wide.\n",
+    "'--resample' needs libsoxr, which this build lacks.\n",
+    "'--resample' and '--downmix' need an input that states its rate and channels (WAV, RF64 "
+    "or a format read through libsndfile), not raw or ACM input.\n",
+    "'--resample' takes inputs of 1000 to 1000000 Hz; this one is %u Hz.\n",
+    "The input is %u Hz, more than the header's 16-bit rate field holds: give -r or "
+    "--resample.\n",
+    "'--resample' takes at most 64 channels (%d here): add --downmix.\n",
+    "Note: the input is %u Hz but the file's header says %u Hz; --resample %u converts it\n",
     "'jobs' parameter (-j) should be between 1 and 256.\n",
     "Output file exists",
     "Another input has the same output file",

@@ -9,10 +9,38 @@
 #include "analysis/filter_design.h"
 #include "frontend/command_words.h"
 #include "frontend/messages.h"
+#include "sources/resampler.h"
 
 namespace vellox {
 
 namespace {
+
+ParseOutcome reject(Message message, std::FILE* console) {
+    std::fputs(message_text(message), console);
+    return ParseOutcome::rejected;
+}
+
+// "--resample" and "--downmix": what the command line alone tells; the input's layout is
+// checked once the input is open.
+ParseOutcome check_conversion(const ConversionSettings& settings, std::FILE* console) {
+    const std::int32_t rate = settings.resample_rate;
+    if (settings.resample && (rate < 8000 || rate > 192000)) {
+        return reject(Message::resample_range, console);
+    }
+    if (settings.resample && !Resampler::available()) {
+        return reject(Message::resample_needs_soxr, console);
+    }
+    if (settings.resample && rate > 65535 && !settings.rate_given) {
+        return reject(Message::resample_needs_rate, console);
+    }
+    // Raw samples and ACM files state no layout of their own.
+    const SoundType type = settings.snd_type;
+    if ((settings.resample || settings.downmix) &&
+        (type == SoundType::raw8 || type == SoundType::raw16 || type == SoundType::acm)) {
+        return reject(Message::layout_unknown, console);
+    }
+    return ParseOutcome::accepted;
+}
 
 ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console) {
     if (settings.levels < 0 || settings.levels > 15) {
@@ -58,7 +86,7 @@ ParseOutcome check_ranges(const ConversionSettings& settings, std::FILE* console
         std::fputs(message_text(Message::gain_range), console);
         return ParseOutcome::rejected;
     }
-    return ParseOutcome::accepted;
+    return check_conversion(settings, console);
 }
 
 }  // namespace
@@ -91,11 +119,12 @@ bool is_type_word(const char* word) {
 
 int option_words(const char* word, const char* next, bool batch) {
     if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") || word_is(word, "-fc") ||
-        word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--gain")) {
+        word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--gain") ||
+        word_is(word, "--resample")) {
         return 2;
     }
     if (word_is(word, "-q0") || word_is(word, "-hq") || word_is(word, "--fit") ||
-        word_is(word, "--limit") || word_is(word, "--quiet")) {
+        word_is(word, "--limit") || word_is(word, "--downmix") || word_is(word, "--quiet")) {
         return 1;
     }
     if (word_is(word, "-fd") || word_is(word, "-fo")) {
@@ -140,15 +169,20 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
         const bool has_next = i + 1 < argc;
         if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") ||
             word_is(word, "-fc") || word_is(word, "-c") || word_is(word, "-r") ||
-            word_is(word, "--gain")) {
+            word_is(word, "--resample") || word_is(word, "--gain")) {
             if (!has_next) return ParseOutcome::show_usage;
             const char* value = argv[++i];
             if (word_is(word, "-l")) {
                 settings.levels = integer_value(value);
             } else if (word_is(word, "-c")) {
                 settings.channels = integer_value(value);
+                settings.channels_given = true;
             } else if (word_is(word, "-r")) {
                 settings.sample_rate = integer_value(value);
+                settings.rate_given = true;
+            } else if (word_is(word, "--resample")) {
+                settings.resample = true;
+                settings.resample_rate = integer_value(value);
             } else if (word_is(word, "-s")) {
                 settings.subblocks = integer_value(value);
             } else if (word_is(word, "-q")) {
@@ -163,6 +197,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             settings.percents = -1.0;
         } else if (word_is(word, "-hq")) {
             settings.high_quality = true;
+        } else if (word_is(word, "--downmix")) {
+            settings.downmix = true;
         } else if (word_is(word, "--fit")) {
             settings.fit = true;
         } else if (word_is(word, "--limit")) {
@@ -220,12 +256,20 @@ void print_options(std::FILE* console) {
         "   --fit          the largest gain up to 0 dB at which no coefficient is clipped,\n"
         "                  found in a pass over the input before the conversion\n"
         "   --limit        lowers the level only where coefficients would be clipped\n"
+        "   --resample rate  converts the signal to rate Hz, 8000 to 192000 (libsoxr, very\n"
+        "                  high quality); the header then gives rate, which above 65535\n"
+        "                  needs -r, as the header's field is 16 bits wide\n"
+        "   --downmix      mixes all channels into one, their mean; the header then gives\n"
+        "                  1 channel. Both need an input that states its rate and channels\n"
+        "                  (not raw or ACM), and set the header's fields unless -c and -r do\n"
         "   --quiet        no banner, progress marks or report; warnings and errors still\n"
         "   -              as snd_file_name: standard input; as acm_file_name: standard\n"
         "                  output (the console text then goes to standard error)\n"
         "   --help         this text;  --version  the version\n"
-        "Without a type word the input kind is detected: WAV (and RF64), then ACM, then raw\n"
-        "16-bit PCM. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n"
+        "Without a type word the input kind is detected: WAV (and RF64), then ACM, then what\n"
+        "libsndfile reads (FLAC, Ogg Vorbis and Opus, MP3, AIFF, AU, CAF, W64, ...), then raw\n"
+        "16-bit PCM. An input whose rate differs from the header's gets a note on standard\n"
+        "error. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n"
         "\n"
         "vellox --batch [options] FILE... converts every FILE as the two-name form would,\n"
         "into FILE with its extension replaced by .acm (added when it has none):\n"

@@ -26,6 +26,11 @@ struct ConversionSettings {
     double gain_db = 0.0;                    // "--gain": -60 .. 20 dB on every sample
     bool fit = false;                        // "--fit": the gain at which nothing is clipped
     bool limit = false;                      // "--limit": lower the level where it would be
+    bool channels_given = false;             // "-c" was given
+    bool rate_given = false;                 // "-r" was given
+    bool resample = false;                   // "--resample": convert the signal's rate
+    std::int32_t resample_rate = 0;          // "--resample": that rate in Hz, 8000 .. 192000
+    bool downmix = false;                    // "--downmix": mix all channels into one
 };
 
 enum class ParseOutcome {

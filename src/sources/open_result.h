@@ -14,6 +14,7 @@ enum class Refusal {
     unsupported_format,      // automatic detection: another sound or container format
     input_too_long,          // more than 2^31 - 1 samples
     no_memory,               // the source's buffers, or the source itself
+    needs_sndfile,           // a format read through libsndfile, which this build lacks
 };
 
 struct [[nodiscard]] OpenResult {

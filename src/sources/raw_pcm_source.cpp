@@ -6,28 +6,17 @@
 #include <algorithm>  // std::min, std::fill
 #include <cassert>    // assert
 #include <cerrno>     // errno, EIO
-#include <cmath>      // std::isnan, std::round
 #include <cstdio>     // std::fread, std::ferror
 #include <cstring>    // std::memcpy
 
 #include "sources/little_endian.h"
+#include "sources/sample_conversion.h"
 
 namespace vellox {
 
 namespace {
 
 constexpr std::int64_t max_samples = 2147483647;  // the largest signed 32-bit count
-
-// A real sample, full scale at +-1.0, as a 16-bit sample: x * 32768 rounded half away from
-// zero and saturated. NaN carries no level at all and becomes silence.
-std::int16_t int16_from_real(double x) {
-    const double scaled = x * 32768.0;
-    if (std::isnan(scaled)) return 0;
-    const double rounded = std::round(scaled);
-    if (rounded >= 32767.0) return 32767;
-    if (rounded <= -32768.0) return -32768;
-    return static_cast<std::int16_t>(rounded);
-}
 
 }  // namespace
 

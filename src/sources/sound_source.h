@@ -3,7 +3,7 @@
 // with a known count, read in chunks and padded with zeros past its end; and the opening of
 // the file that every kind shares.
 
-#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t
+#include <cstdint>  // std::int16_t, std::int32_t, std::int64_t, std::uint32_t
 #include <cstdio>   // std::FILE
 #include <string>   // std::string
 
@@ -46,12 +46,20 @@ public:
     // from the file (only ACM input can lose any).
     virtual std::int64_t samples_not_decoded() const { return 0; }
 
+    // Frames (one sample of every channel) that the file announced but that its decoder did not
+    // deliver, so far: a cut or damaged file read through libsndfile. Zeros stand in for them.
+    virtual std::int64_t frames_missing() const { return 0; }
+
     // errno of the first failed read of the file, 0 when every read went well.
     int read_error() const { return read_errno; }
 
     std::int32_t total_samples = 0;      // samples delivered in all; 0 until opened
     std::int32_t remaining_samples = 0;  // samples not yet delivered (ACM: not yet decoded)
     int is_16bit = 1;                    // 1: the stored samples are 16-bit, 0: 8-bit
+    // The layout the file states, 0 when it states none (raw and ACM input) or states 0: the
+    // samples of one frame are channels values in a row.
+    std::int32_t channels = 0;
+    std::uint32_t sample_rate = 0;  // Hz
 
 protected:
     // Opens file_name (or the given descriptor) for reading as file and sets file_size. Only

@@ -1,7 +1,9 @@
 #pragma once
 // The factory of sound sources: the kind the user named, or the kind found by looking at the
-// file. Automatic detection tries each kind with a header in turn and takes what none of them
-// recognises as raw 16-bit samples, unless it begins like a format that is not read here.
+// file. Automatic detection tries each kind with a header in turn (WAV, ACM), then libsndfile
+// for a file that begins like one of its formats (or with two MPEG audio frames), and takes
+// what none of them recognises as raw 16-bit samples, unless it begins like a format that is
+// not read here.
 
 #include <memory>  // std::unique_ptr
 
@@ -21,7 +23,8 @@ struct OpenedSource {
 
 // Opens file_name as type. When descriptor is not -1, that open file (borrowed) is read and
 // file_name only names it. Under automatic detection a file that a kind refuses for more than
-// not being its kind, or that cannot be read, ends the detection with that result.
+// not being its kind, or that cannot be read, ends the detection with that result. The WAV
+// kind, named or detected, offers a file that it refuses as unsupported to libsndfile first.
 [[nodiscard]] OpenedSource open_sound_source(const char* file_name, SoundType type,
                                              int descriptor = -1);
 

@@ -127,6 +127,9 @@ bool WavSource::take_format(const unsigned char* body, std::int64_t size) {
         tag = u16_le(body + 24);
     }
     const std::uint32_t bits = u16_le(body + 14);
+    // The layout, whatever the samples: a format not read here may still be read elsewhere.
+    channels = static_cast<std::int32_t>(u16_le(body + 2));
+    sample_rate = u32_le(body + 4);
     if (tag == integer_pcm && bits == 8) {
         format = SampleFormat::unsigned8;
     } else if (tag == integer_pcm && bits == 16) {
@@ -140,12 +143,11 @@ bool WavSource::take_format(const unsigned char* body, std::int64_t size) {
     } else if (tag == ieee_float && bits == 64) {
         format = SampleFormat::float64;
     } else {
+        sample_format_not_read = true;
         return false;
     }
     // Everything wider than 8 bits is delivered, and budgeted, as 16-bit samples.
     is_16bit = format == SampleFormat::unsigned8 ? 0 : 1;
-    channels = static_cast<std::int32_t>(u16_le(body + 2));
-    sample_rate = u32_le(body + 4);
     return true;
 }
 

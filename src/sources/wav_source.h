@@ -18,10 +18,9 @@ public:
     OpenResult open() override;
     const char* type_name() const override { return "WAV"; }
 
-    // The layout "fmt " gives, 0 until opened: what a player of the file reads. The samples
-    // are delivered as one interleaved stream whatever it says.
-    std::int32_t channels = 0;
-    std::uint32_t sample_rate = 0;
+    // True after open refused a file whose "fmt " chunk names a sample format not read here
+    // (mu-law, A-law, ADPCM, ...), as opposed to a file whose chunks are malformed.
+    bool refused_sample_format() const { return sample_format_not_read; }
 
 private:
     // Walks the chunks up to the start of the "data" body, setting format and is_16bit from
@@ -30,9 +29,11 @@ private:
     // unsupported or malformed.
     std::int64_t find_data(bool rf64);
 
-    // Takes format and is_16bit from a "fmt " body of size bytes (at least 16, the first 26 of
-    // them here); false for a format not read.
+    // Takes format, is_16bit, channels and sample_rate from a "fmt " body of size bytes (at least
+    // 16, the first 26 of them here); false for a format not read.
     [[nodiscard]] bool take_format(const unsigned char* body, std::int64_t size);
+
+    bool sample_format_not_read = false;  // see refused_sample_format
 };
 
 }  // namespace vellox

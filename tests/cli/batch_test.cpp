@@ -17,6 +17,9 @@
 #include <vector>
 
 #include "cli/cli_support.h"
+#include "common/sound_tools.h"
+#include "sources/resampler.h"
+#include "sources/sndfile_source.h"
 #include "vellox/vellox.h"
 
 namespace vellox::cli {
@@ -175,6 +178,39 @@ TEST(Batch, OutputsAreThoseOfOneAtATimeRunsAndEachFinishedFileGetsItsLine) {
             EXPECT_NE(r.err.find("\n3 converted, 0 failed, 0 skipped\n"), std::string::npos);
         }
     }
+}
+
+// Inputs read through libsndfile and the signal's conversions work file by file, the rate note
+// headed by its file's name.
+TEST(Batch, ForeignInputsAndConversionsAreThoseOfOneAtATimeRuns) {
+    if (!SndfileSource::available()) GTEST_SKIP() << "this build has no libsndfile";
+    if (!test::have_tool("sox")) GTEST_SKIP() << "sox is not installed";
+    ScratchFolder folder;
+    RunOptions in_folder;
+    in_folder.working_directory = folder.path();
+    ASSERT_TRUE(test::run_tool("cd " + test::quoted(folder.path()) +
+                               " && sox -R -n -r 44100 -c 2 -b 16 a.flac synth 1 sine 440 sine 660"
+                               " && sox -R -n -r 22050 -c 1 -b 16 b.aiff synth 2 sine 300"));
+    Words options = {"--downmix"};
+    if (Resampler::available()) options = {"--downmix", "--resample", "16000"};
+    const RunResult batch = run_vellox(
+        with({"--batch", "a.flac", "b.aiff", "--output-dir", "."}, options), folder, in_folder);
+    ASSERT_EQ(batch.exit_code, 0) << batch.err;
+    for (const char* name : {"a", "b"}) {
+        const std::string input = std::string(name) + (name[0] == 'a' ? ".flac" : ".aiff");
+        const RunResult single = run_vellox(with({input, "ref.acm"}, options), folder, in_folder);
+        ASSERT_EQ(single.exit_code, 0) << single.err;
+        EXPECT_EQ(read_file(folder / (std::string(name) + ".acm")), read_file(folder / "ref.acm"));
+        EXPECT_NE(batch.err.find(input + " -> ./" + name + ".acm: "), std::string::npos);
+        EXPECT_NE(batch.err.find(warnings_of(input, single)), std::string::npos) << batch.err;
+    }
+    // Without a conversion, the 44.1 kHz file gets the note, with its name.
+    const RunResult noted = run_vellox({"--batch", "-f", "a.flac"}, folder, in_folder);
+    ASSERT_EQ(noted.exit_code, 0) << noted.err;
+    EXPECT_NE(noted.err.find("a.flac: Note: the input is 44100 Hz but the file's header says "
+                             "22050 Hz"),
+              std::string::npos)
+        << noted.err;
 }
 
 TEST(Batch, ExistingOutputsAreSkippedAndCollisionsAndOutputsAsInputsRefused) {

@@ -42,7 +42,7 @@ TEST(Cli, HelpListsEveryOptionAndVersionPrintsOneLine) {
         for (const char* option :
              {"   -q percents ", "   -q0 ", "   -hq ", "   -l levels ", "   -s subblocks ",
               "   -fd [length] ", "   -fo [length] ", "   -fc file ", "   --gain dB ", "   --fit ",
-              "   --limit ", "   - ", "--version"}) {
+              "   --limit ", "   --resample rate ", "   --downmix ", "   - ", "--version"}) {
             EXPECT_NE(help.out.find(option), std::string::npos) << option;
         }
     }

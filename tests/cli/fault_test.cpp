@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "cli/cli_support.h"
+#include "sources/resampler.h"
+#include "sources/sndfile_source.h"
 
 namespace vellox::cli {
 namespace {
@@ -330,17 +332,26 @@ TEST(FaultTest, EveryAllocationFailureIsReportedAndLosesNothing) {
     for (std::int16_t s : noise(3000, 20000, 11)) samples24 += '\x7F' + raw16({s});
     write_file(folder / "in.wav", wav(24, samples24));
     write_file(folder / "taps.txt", "3 1 2 5\n");
+    // An AU file for libsndfile: 16-bit big-endian stereo samples at 16000 Hz.
+    std::string au = std::string(".snd\0\0\0\x18\0\0\x13\x88\0\0\0\x03\0\0\x3E\x80\0\0\0\x02", 24);
+    for (std::int16_t s : noise(2500, 20000, 13)) au += raw16({s}).substr(1, 1) + raw16({s})[0];
+    write_file(folder / "in.au", au);
     ASSERT_EQ(
         run_vellox({folder / "in.raw", folder / "in.acm", "-l", "4", "-s", "8"}, folder).exit_code,
         0);
 
-    const std::vector<std::vector<std::string>> runs = {
+    std::vector<std::vector<std::string>> runs = {
         {folder / "in.raw", folder / "out.acm"},
         {"-16", folder / "in.raw", folder / "out.acm", "-q0"},
         {folder / "in.wav", folder / "out.acm", "-l", "3"},
         {folder / "in.acm", folder / "out.acm", "-s", "100"},
         {folder / "in.raw", folder / "out.acm", "-fc", folder / "taps.txt", "-l", "2"},
+        {folder / "in.wav", folder / "out.acm", "--downmix"},
     };
+    if (SndfileSource::available()) runs.push_back({folder / "in.au", folder / "out.acm"});
+    if (Resampler::available()) {
+        runs.push_back({folder / "in.au", folder / "out.acm", "--resample", "8000", "--downmix"});
+    }
     for (const TemporaryWay& way : temporary_ways()) {
         for (const std::vector<std::string>& args : runs) {
             SCOPED_TRACE(std::string(way.label) + " " + args[0] + " " + args[1]);
@@ -366,7 +377,7 @@ TEST(FaultTest, EveryAllocationFailureIsReportedAndLosesNothing) {
                     r.exit_code == 1 && r.out == banner && found < allocation_messages.size() &&
                     read_file(folder / "out.acm") == precious &&
                     list_folder(folder.path()) ==
-                        Names{"in.acm", "in.raw", "in.wav", "out.acm", "taps.txt"};
+                        Names{"in.acm", "in.au", "in.raw", "in.wav", "out.acm", "taps.txt"};
                 if (!as_expected || k == 100) {
                     ADD_FAILURE() << "exit " << r.exit_code << ", signal " << r.signal
                                   << ", stderr:\n"

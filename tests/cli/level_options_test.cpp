@@ -199,7 +199,8 @@ TEST(LevelOptions, LimitLowersOnlyWhereCoefficientsWouldClip) {
     ASSERT_NE(source, nullptr);
     const InputPlace place = {name.c_str(), SoundType::raw16, -1};
     LevelPlan plan;
-    ASSERT_TRUE(plan_level(settings, place, 0.0, false, true, source, plan));
+    std::unique_ptr<ConvertedSource> converted;  // no conversion
+    ASSERT_TRUE(plan_level(settings, place, 0.0, false, true, source, converted, plan));
     InputLevel level(settings, plan.gain_db, true, plan.ceiling, 60000);
     ASSERT_EQ(level.init(), VELLOX_OK);
     Samples padded = input;

@@ -37,6 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (settings.filter_kind == 'C' && settings.filter_file_name == nullptr)) {
             __builtin_trap();
         }
+        // A rate the header cannot hold only with -r; a conversion only of an input whose kind
+        // may state its layout.
+        const bool layout_stated = settings.snd_type == vellox::SoundType::automatic ||
+                                   settings.snd_type == vellox::SoundType::wav;
+        if ((settings.resample &&
+             (settings.resample_rate < 8000 || settings.resample_rate > 192000 ||
+              (settings.resample_rate > 65535 && !settings.rate_given))) ||
+            ((settings.resample || settings.downmix) && !layout_stated)) {
+            __builtin_trap();
+        }
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -50,6 +51,19 @@ inline std::string extensible_body(int sub_tag, int bits) {
     return fmt_body(0xFFFE, bits,
                     le(22, 2) + le(static_cast<unsigned>(bits), 2) + le(4, 4) +
                         le(static_cast<unsigned>(sub_tag), 2) + guid_tail);
+}
+
+// The bytes of an IEEE float, little-endian.
+inline std::string float_bytes(float value) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return le(bits, 4);
+}
+
+inline std::string double_bytes(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return le(bits, 8);
 }
 
 inline std::string wav(const std::string& chunks) {

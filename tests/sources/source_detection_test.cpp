@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/alloc.h"
+#include "sources/sndfile_source.h"
 #include "sources/sound_files.h"
 
 namespace vellox {
@@ -106,7 +107,13 @@ TEST_F(SourceDetectionTest, AutomaticDetectionRefusesOtherSoundFormats) {
     for (const std::string& bytes : refused) {
         const std::string path = write("a.snd", bytes);
         EXPECT_EQ(open(path, SoundType::automatic), nullptr) << bytes;
-        EXPECT_EQ(errors, "Error: Unsupported sound file format: '" + path + "'\n");
+        // The first eight are formats of libsndfile, which a build without it names.
+        const bool named = !SndfileSource::available() && &bytes - refused < 8;
+        EXPECT_EQ(errors, "Error: "s +
+                              (named ? "Reading this format needs libsndfile, which this "
+                                       "build lacks"
+                                     : "Unsupported sound file format") +
+                              ": '" + path + "'\n");
         auto source = open(path, SoundType::raw16);
         ASSERT_NE(source, nullptr);
         EXPECT_EQ(source->total_samples, static_cast<std::int32_t>(bytes.size() / 2));
