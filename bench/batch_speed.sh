@@ -123,7 +123,12 @@ printf 'peak resident memory: one conversion %d KiB; batch -j 2 %d KiB (its pare
 
 # velloxdec on the ACM files.
 dec_batch() { "$velloxdec" --batch -j 2 -f in/*.acm --output-dir out; }
-dec_loop() { for f in in/*.acm; do "$velloxdec" "$f" "out/$(basename "${f%.acm}").wav"; done; }
+dec_loop() {
+    for f in in/*.acm; do
+        name=${f##*/}
+        "$velloxdec" "$f" "out/${name%.acm}.wav"
+    done
+}
 mkdir out
 declare -A dec
 for ((r = 0; r < runs; r++)); do
