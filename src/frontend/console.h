@@ -3,7 +3,8 @@
 // so that no banner, progress mark or report ever ends up inside the data; and the check, at
 // the end of a run, that they could be written.
 
-#include <cstdio>  // std::FILE
+#include <cstdint>  // std::int64_t
+#include <cstdio>   // std::FILE
 
 namespace vellox {
 
@@ -21,5 +22,10 @@ namespace vellox {
 // user then lost lines of it; else status. When standard output failed, the system's reason
 // goes to standard error.
 [[nodiscard]] int finish_console(int status);
+
+// The rate the reports give: bits of an output of bytes per input sample, 0 without samples.
+[[nodiscard]] inline double bits_per_sample(std::int64_t bytes, std::int64_t samples) {
+    return samples == 0 ? 0.0 : static_cast<double>(bytes) * 8.0 / static_cast<double>(samples);
+}
 
 }  // namespace vellox

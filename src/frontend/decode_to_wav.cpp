@@ -6,6 +6,7 @@
 #include <memory>     // std::unique_ptr
 
 #include "common/alloc.h"
+#include "frontend/progress_marks.h"
 #include "frontend/quality_compare.h"
 #include "sources/sound_source.h"
 
@@ -19,7 +20,7 @@ constexpr std::int16_t padding_zeros[16] = {};
 }  // namespace
 
 DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format, ByteSink* wav,
-                           const Comparison* comparison, std::FILE* progress) {
+                           const Comparison* comparison, ProgressMarks* progress) {
     DecodeResult result;
     const std::int64_t samples = vellox_decoder_sample_count(decoder);
     result.samples = samples;
@@ -68,13 +69,10 @@ DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format, Byt
             comparison->meter->add(original_chunk.get(), chunk.get(), m);
             result.compared += m;
         }
-        if (progress != nullptr) {
-            std::fputc('#', progress);
-            std::fflush(progress);
-        }
         done += n;
+        if (progress != nullptr) progress->mark(done);
     }
-    if (progress != nullptr) std::fputs("#\n", progress);
+    if (progress != nullptr) progress->finish();
     if (writer != nullptr && !result.failed() && result.padding > 0 &&
         !writer->write_samples(padding_zeros, result.padding)) {
         result.write_failed = true;

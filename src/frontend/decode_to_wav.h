@@ -3,7 +3,6 @@
 // written as a WAV file, handed with the original's samples to the comparison, or both.
 
 #include <cstdint>  // std::int32_t, std::int64_t, std::uint64_t
-#include <cstdio>   // std::FILE
 
 #include "acm/byte_stream.h"
 #include "frontend/wav_writer.h"
@@ -11,6 +10,7 @@
 
 namespace vellox {
 
+class ProgressMarks;
 class QualityMeter;
 class SoundSource;
 
@@ -43,11 +43,11 @@ struct DecodeResult {
 
 // Decodes every sample of decoder, decode_chunk at a time. Writes them as a WAV file of format
 // to wav (nothing when null), completing the last frame with zeros; hands them with the
-// original's samples to comparison (none when null), over the first of the two counts; prints
-// one "#" per chunk, then "#\n", on progress (nothing when null), flushing each. Then reads the
+// original's samples to comparison (none when null), over the first of the two counts; gives
+// progress a mark per chunk and its finish after the last (nothing when null). Then reads the
 // rest of the stream for the bytes that follow its last block.
 [[nodiscard]] DecodeResult decode_to_wav(vellox_decoder* decoder, const WavFormat& format,
                                          ByteSink* wav, const Comparison* comparison,
-                                         std::FILE* progress);
+                                         ProgressMarks* progress);
 
 }  // namespace vellox

@@ -16,8 +16,10 @@
 #include "frontend/file_identity.h"
 #include "frontend/input_source.h"
 #include "frontend/input_spool.h"
+#include "frontend/job_channel.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
+#include "frontend/progress_marks.h"
 #include "frontend/quality_compare.h"
 #include "sources/file_byte_source.h"
 #include "sources/sound_source.h"
@@ -200,9 +202,10 @@ WavFormat wav_format(const DecoderContext& context, bool* replaced) {
     return format;
 }
 
+// The report; with "--quiet" only the comparison and the warnings.
 void print_report(const DecoderContext& context, const DecodeResult& result, bool header_replaced) {
     std::FILE* console = context.console;
-    if (context.writes_wav) {
+    if (context.writes_wav && !context.settings.quiet) {
         if (result.padding > 0) {
             std::fprintf(console, message_text(Message::frame_completed),
                          static_cast<long>(result.padding));
@@ -241,6 +244,10 @@ void print_report(const DecoderContext& context, const DecodeResult& result, boo
 
 }  // namespace
 
+void print_decoder_banner(std::FILE* console) {
+    std::fprintf(console, "velloxdec decoder %s  (c) 2026 vellox contributors\n", vellox_version());
+}
+
 int run_decoder(int argc, const char* const* argv) {
     DecoderContext context;
     const DecoderParse parsed = parse_decoder_command_line(argc, argv, context.settings);
@@ -251,8 +258,8 @@ int run_decoder(int argc, const char* const* argv) {
     // Every other line goes where it cannot end up inside a WAV file on standard output.
     context.console =
         parsed == DecoderParse::show_help ? stdout : console_stream(context.settings.wav_file_name);
-    std::fprintf(context.console, "velloxdec decoder %s  (c) 2026 vellox contributors\n",
-                 vellox_version());
+    const bool quiet = context.settings.quiet;
+    if (!quiet) print_decoder_banner(context.console);
     switch (parsed) {
         case DecoderParse::accepted:
             break;
@@ -275,20 +282,23 @@ int run_decoder(int argc, const char* const* argv) {
         tear_down_decoding(context);
         return exit_failure;
     }
-    std::fprintf(context.console, "Input type: ACM\t%ld samples\n",
-                 static_cast<long>(vellox_decoder_sample_count(context.decoder.get())));
-    std::fprintf(context.console, "Levels: %d, subblocks: %d\n",
-                 vellox_decoder_levels(context.decoder.get()),
-                 vellox_decoder_subblocks(context.decoder.get()));
+    const std::int64_t samples = vellox_decoder_sample_count(context.decoder.get());
+    if (!quiet) {
+        std::fprintf(context.console, "Input type: ACM\t%ld samples\n", static_cast<long>(samples));
+        std::fprintf(context.console, "Levels: %d, subblocks: %d\n",
+                     vellox_decoder_levels(context.decoder.get()),
+                     vellox_decoder_subblocks(context.decoder.get()));
+    }
 
     bool header_replaced = false;
     const WavFormat format = wav_format(context, &header_replaced);
     Comparison comparison;
     comparison.original = context.original.get();
     comparison.meter = &context.meter;
+    ProgressMarks marks(quiet ? nullptr : context.console, samples);
     const DecodeResult result =
         decode_to_wav(context.decoder.get(), format, context.writes_wav ? &context.sink : nullptr,
-                      context.original != nullptr ? &comparison : nullptr, context.console);
+                      context.original != nullptr ? &comparison : nullptr, &marks);
     if (result.failed()) {
         print_decode_failure(context, result);
         tear_down_decoding(context);
@@ -299,6 +309,7 @@ int run_decoder(int argc, const char* const* argv) {
         return exit_failure;
     }
     print_report(context, result, header_replaced);
+    if (context.writes_wav) report_job_written(result.wav_bytes, result.samples);
     tear_down_decoding(context);
     // "-t" answers whether the file is intact; a decoded file with damage is still written.
     const bool damaged = result.not_decoded > 0 || result.trailing_bytes > 0;

@@ -15,7 +15,8 @@ namespace {
 // Words that are options wherever they stand after the ACM file's name.
 bool is_option(const char* word) {
     return word_is(word, "-t") || word_is(word, "-c") || word_is(word, "-r") ||
-           word_is(word, "--compare") || word_is(word, "--help") || word_is(word, "--version");
+           word_is(word, "--compare") || word_is(word, "--help") || word_is(word, "--version") ||
+           word_is(word, "--quiet");
 }
 
 }  // namespace
@@ -44,6 +45,8 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
         if (word_is(word, "--version")) return DecoderParse::show_version;
         if (word_is(word, "-t")) {
             settings.test = true;
+        } else if (word_is(word, "--quiet")) {
+            settings.quiet = true;
         } else if (word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--compare")) {
             // The value is the next word, taken even if it begins with "-".
             if (i + 1 >= argc) return DecoderParse::show_usage;
@@ -77,6 +80,10 @@ DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
     if (!channels_in_range(settings.channels)) return DecoderParse::channels_range;
     if (!rate_in_range(settings.rate)) return DecoderParse::rate_range;
     return DecoderParse::accepted;
+}
+
+int decoder_option_words(const char* word, const char* /* next */) {
+    return word_is(word, "-c") || word_is(word, "-r") ? 2 : 0;
 }
 
 bool channels_in_range(std::int64_t channels) { return channels >= 1 && channels <= 16; }
@@ -118,11 +125,26 @@ void print_decoder_help(std::FILE* stream) {
         "                   them and not converted; - reads standard input): SNR,\n"
         "                   segmental SNR (2048-sample frames limited to -10..100 dB,\n"
         "                   silent ones left out), peak error, samples compared.\n"
+        "   --quiet         no banner, progress marks or report (the comparison's\n"
+        "                   results stay); warnings and errors still.\n"
         "   --help          this text.\n"
         "   --version       the version.\n"
         "Samples that damage cost are counted in a warning on standard error.\n"
         "Exit status: 0 success, 1 failure (or damage found by -t), 2 a malformed\n"
-        "command line or a value out of range.\n",
+        "command line or a value out of range.\n"
+        "\n"
+        "velloxdec --batch [options] FILE... decodes every FILE as the two-name form\n"
+        "would, into FILE with its extension replaced by .wav (added when it has none);\n"
+        "-c and -r apply to every file (-t and --compare have no batch form):\n"
+        "   --output-dir DIR  the outputs go into DIR instead of beside their inputs.\n"
+        "   -j jobs         decodings at once, 1 to 256 (default: one per processor).\n"
+        "   -f              replaces outputs that exist (else their files are skipped).\n"
+        "   --              ends the options: every word after it is a FILE.\n"
+        "The second of two inputs with the same output, and an input that is an output,\n"
+        "are refused. Everything goes to standard error: on a terminal a progress line,\n"
+        "else a line for each file as it finishes; warnings and errors headed by the\n"
+        "file's name; then a summary. Exit status: 0 all decoded or skipped, 1 any\n"
+        "failed, 2 malformed or out of range.\n",
         stream);
 }
 

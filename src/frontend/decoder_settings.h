@@ -17,6 +17,7 @@ struct DecoderSettings {
     std::int32_t rate = 22050;                 // "-r": frames per second, 1 .. 1,000,000
     bool channels_given = false;               // "-c" was given: the header's count is not used
     bool rate_given = false;                   // "-r" was given: the header's rate is not used
+    bool quiet = false;                        // "--quiet": no banner, progress marks or report
 };
 
 enum class DecoderParse {
@@ -31,6 +32,10 @@ enum class DecoderParse {
 // Fills settings from the argument vector (argv[0] is not looked at). Prints nothing.
 [[nodiscard]] DecoderParse parse_decoder_command_line(int argc, const char* const* argv,
                                                       DecoderSettings& settings);
+
+// The words an option of a batch's decoding takes with its value: 2 for "-c" and "-r", 0 for
+// every other word (next, the word after it, is not looked at).
+[[nodiscard]] int decoder_option_words(const char* word, const char* next);
 
 // The ranges of "-c" and "-r", which a header's fields must also meet to be used.
 [[nodiscard]] bool channels_in_range(std::int64_t channels);

@@ -18,9 +18,11 @@
 #include "frontend/filter_file.h"
 #include "frontend/input_source.h"
 #include "frontend/input_spool.h"
+#include "frontend/job_channel.h"
 #include "frontend/level_passes.h"
 #include "frontend/messages.h"
 #include "frontend/output_file.h"
+#include "frontend/progress_marks.h"
 #include "frontend/settings.h"
 #include "sources/converted_source.h"
 #include "vellox/vellox.h"
@@ -39,6 +41,7 @@ constexpr int exit_usage = 2;
 struct ConversionContext {
     ConversionSettings settings;
     std::FILE* console = stdout;  // borrowed: standard error when the output is standard output
+    bool quiet = false;           // "--quiet": no banner, progress marks or report
     InputSpool input;             // standard input or a pipe, copied for the source to read
     std::unique_ptr<SoundSource> source;
     std::unique_ptr<ConvertedSource> converted;  // "--resample", "--downmix": reads source
@@ -239,17 +242,19 @@ bool run_main_loop(ConversionContext& context) {
     SoundSource& source = *context.signal;
     Encoder& encoder = *context.encoder;
     InputLevel& level = *context.level;
+    ProgressMarks marks(context.quiet ? nullptr : context.console, context.samples);
+    std::int64_t fed = 0;
     for (std::int64_t to_feed = encoder.delay() + level.delay() + context.samples; to_feed > 0;) {
         const auto n = static_cast<std::int32_t>(to_feed < chunk_size ? to_feed : chunk_size);
         (void)source.read(context.chunk.get(), n);
         const std::int32_t m = level.process(context.chunk.get(), n, context.leveled.get());
         (void)encoder.feed(context.leveled.get(), m);
-        std::fputc('#', context.console);
-        std::fflush(context.console);
+        fed += n;
+        marks.mark(fed);
         to_feed -= n;
         if (encoder.status() != VELLOX_OK) break;
     }
-    std::fputs("#\n", context.console);
+    marks.finish();
 
     if (source.read_error() != 0) {
         errno = source.read_error();
@@ -272,15 +277,17 @@ bool rate_note_due(const ConversionContext& context) {
     return rate != 0 && rate != context.header_rate;
 }
 
+// The report; with "--quiet" only its warnings.
 void print_report(const ConversionContext& context, std::int64_t output_size) {
     std::FILE* console = context.console;
-    std::fprintf(console, "Output file size: %ld\n", static_cast<long>(output_size));
-    const double rate = context.samples == 0 ? 0.0
-                                             : static_cast<double>(output_size) * 8.0 /
-                                                   static_cast<double>(context.samples);
-    const double bits_per_input_sample = context.source->is_16bit != 0 ? 16.0 : 8.0;
-    std::fprintf(console, "Compression rate: %6.3f bits per sample (%6.2f%% of original file)\n",
-                 rate, rate / bits_per_input_sample * 100.0);
+    if (!context.quiet) {
+        std::fprintf(console, "Output file size: %ld\n", static_cast<long>(output_size));
+        const double rate = bits_per_sample(output_size, context.samples);
+        const double bits_per_input_sample = context.source->is_16bit != 0 ? 16.0 : 8.0;
+        std::fprintf(console,
+                     "Compression rate: %6.3f bits per sample (%6.2f%% of original file)\n", rate,
+                     rate / bits_per_input_sample * 100.0);
+    }
     const ClipStatistics& clips = context.encoder->clips();
     if (clips.count > 0) {
         std::fprintf(console, message_text(Message::clipped_coefficients),
@@ -317,6 +324,10 @@ void print_report(const ConversionContext& context, std::int64_t output_size) {
 
 }  // namespace
 
+void print_banner(std::FILE* console) {
+    std::fprintf(console, "vellox converter %s\n", version_text);
+}
+
 int run_conversion(int argc, const char* const* argv) {
     if (asks_for_version(argc, argv)) {
         std::printf("vellox %s\n", vellox_version());
@@ -325,7 +336,8 @@ int run_conversion(int argc, const char* const* argv) {
     ConversionContext context;
     // Every console line goes to standard error when the ACM data goes to standard output.
     context.console = console_stream(output_name(argc, argv));
-    std::fprintf(context.console, "vellox converter %s\n", version_text);
+    context.quiet = asks_for_quiet(argc, argv);
+    if (!context.quiet) print_banner(context.console);
     switch (parse_command_line(argc, argv, context.settings, context.console)) {
         case ParseOutcome::accepted:
             break;
@@ -345,13 +357,18 @@ int run_conversion(int argc, const char* const* argv) {
         tear_down_conversion(context);
         return set_up == SetUp::out_of_range ? exit_usage : exit_failure;
     }
-    std::fprintf(context.console, "Input type: %s\t%ld samples\n", context.source->type_name(),
-                 static_cast<long>(context.source->total_samples));
+    if (!context.quiet) {
+        std::fprintf(context.console, "Input type: %s\t%ld samples\n", context.source->type_name(),
+                     static_cast<long>(context.source->total_samples));
+    }
 
     bool written = run_main_loop(context);
     const std::int64_t output_size = context.encoder->bytes_written();
     written = written && context.output.commit();
-    if (written) print_report(context, output_size);
+    if (written) {
+        print_report(context, output_size);
+        report_job_written(static_cast<std::uint64_t>(output_size), context.samples);
+    }
     tear_down_conversion(context);
     return written ? exit_success : exit_failure;
 }

@@ -61,8 +61,15 @@ constexpr const char* texts[] = {
     "--resample.\n",
     "'--resample' takes at most 64 channels (%d here): add --downmix.\n",
     "Note: the input is %u Hz but the file's header says %u Hz; --resample %u converts it\n",
+    "'jobs' parameter (-j) should be between 1 and 256.\n",
+    "Output file exists",
+    "Another input has the same output file",
+    "Input file is the output of another input",
+    "Ended by signal %d (%s)",
+    "Failed with exit status %d",
 };
-static_assert(sizeof texts / sizeof texts[0] == static_cast<std::size_t>(Message::rate_note) + 1,
+static_assert(sizeof texts / sizeof texts[0] ==
+                  static_cast<std::size_t>(Message::job_exit_status) + 1,
               "one text for every message");
 
 }  // namespace

@@ -53,6 +53,12 @@ enum class Message {
     input_rate_too_high,       // "--downmix" alone; format: the input's rate
     too_many_channels,         // "--resample" without "--downmix"; format: the input's channels
     rate_note,                 // format: the signal's rate, the header's rate twice
+    jobs_range,                // the batch's "-j"
+    output_exists,             // the batch's reason for a file it skips
+    same_output,               // the batch's second input with the output of an earlier one
+    input_is_an_output,        // the batch's input that another input's output is
+    job_signalled,             // the batch's job ended by a signal; format: its number and name
+    job_exit_status,           // the batch's job failed without a word; format: its exit status
 };
 
 // The text of message: a plain line, or a printf format where the comment above says so.

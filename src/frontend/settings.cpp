@@ -3,7 +3,8 @@
 
 #include "frontend/settings.h"
 
-#include <cstdio>  // std::fprintf, std::fputs
+#include <cstdio>   // std::fprintf, std::fputs
+#include <cstdlib>  // std::strtol
 
 #include "analysis/filter_design.h"
 #include "frontend/command_words.h"
@@ -101,6 +102,42 @@ const char* output_name(int argc, const char* const* argv) {
     return first_name + 1 < argc ? argv[first_name + 1] : nullptr;
 }
 
+bool asks_for_quiet(int argc, const char* const* argv) {
+    const int first_name = argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0' ? 2 : 1;
+    for (int i = first_name + 2; i < argc;) {
+        if (word_is(argv[i], "--quiet")) return true;
+        const int words = option_words(argv[i], i + 1 < argc ? argv[i + 1] : nullptr);
+        i += words > 0 ? words : 1;
+    }
+    return false;
+}
+
+bool is_type_word(const char* word) {
+    return word_is(word, "-8") || word_is(word, "-16") || word_is(word, "-wav") ||
+           word_is(word, "-acm");
+}
+
+int option_words(const char* word, const char* next, bool batch) {
+    if (word_is(word, "-l") || word_is(word, "-s") || word_is(word, "-q") || word_is(word, "-fc") ||
+        word_is(word, "-c") || word_is(word, "-r") || word_is(word, "--gain") ||
+        word_is(word, "--resample")) {
+        return 2;
+    }
+    if (word_is(word, "-q0") || word_is(word, "-hq") || word_is(word, "--fit") ||
+        word_is(word, "--limit") || word_is(word, "--downmix") || word_is(word, "--quiet")) {
+        return 1;
+    }
+    if (word_is(word, "-fd") || word_is(word, "-fo")) {
+        if (next == nullptr) return 1;
+        if (next[0] == '-') return 1;
+        if (!batch) return 2;
+        char* end = nullptr;
+        (void)std::strtol(next, &end, 10);
+        return end != next && *end == '\0' ? 2 : 1;
+    }
+    return 0;
+}
+
 ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSettings& settings,
                                 std::FILE* console) {
     if (argc >= 2 && word_is(argv[1], "--help")) return ParseOutcome::show_help;
@@ -166,6 +203,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, ConversionSet
             settings.fit = true;
         } else if (word_is(word, "--limit")) {
             settings.limit = true;
+        } else if (word_is(word, "--quiet")) {
+            // Read before the parse: asks_for_quiet.
         } else if (word_is(word, "-fd") || word_is(word, "-fo")) {
             settings.filter_kind = word_is(word, "-fd") ? 'D' : 'O';
             if (has_next && argv[i + 1][0] != '-')
@@ -223,13 +262,27 @@ void print_options(std::FILE* console) {
         "   --downmix      mixes all channels into one, their mean; the header then gives\n"
         "                  1 channel. Both need an input that states its rate and channels\n"
         "                  (not raw or ACM), and set the header's fields unless -c and -r do\n"
+        "   --quiet        no banner, progress marks or report; warnings and errors still\n"
         "   -              as snd_file_name: standard input; as acm_file_name: standard\n"
         "                  output (the console text then goes to standard error)\n"
         "   --help         this text;  --version  the version\n"
         "Without a type word the input kind is detected: WAV (and RF64), then ACM, then what\n"
         "libsndfile reads (FLAC, Ogg Vorbis and Opus, MP3, AIFF, AU, CAF, W64, ...), then raw\n"
         "16-bit PCM. An input whose rate differs from the header's gets a note on standard\n"
-        "error. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n",
+        "error. Exit status: 0 written, 1 failed, 2 malformed or out of range.\n"
+        "\n"
+        "vellox --batch [options] FILE... converts every FILE as the two-name form would,\n"
+        "into FILE with its extension replaced by .acm (added when it has none):\n"
+        "   --output-dir DIR  the outputs go into DIR instead of beside their inputs\n"
+        "   -j jobs        conversions at once, 1 to 256 (default: one per processor)\n"
+        "   -f             replaces outputs that exist (else their files are skipped)\n"
+        "   --             ends the options: every word after it is a FILE\n"
+        "The options above and a type word may stand anywhere; -fd and -fo take the next\n"
+        "word as their length only when it is a number. The second of two inputs with the\n"
+        "same output, and an input that is an output, are refused. Everything goes to\n"
+        "standard error: on a terminal a progress line, else a line for each file as it\n"
+        "finishes; warnings and errors headed by the file's name; then a summary. Exit\n"
+        "status: 0 all converted or skipped, 1 any failed, 2 malformed or out of range.\n",
         console);
 }
 

@@ -47,6 +47,19 @@ enum class ParseOutcome {
 // the parse, so that the banner goes where the console lines go.
 [[nodiscard]] const char* output_name(int argc, const char* const* argv);
 
+// True when "--quiet" stands among the options after the names: no banner, progress marks or
+// report then. Known before the parse, as the banner comes first.
+[[nodiscard]] bool asks_for_quiet(int argc, const char* const* argv);
+
+// True when word is a type word ("-8", "-16", "-wav", "-acm").
+[[nodiscard]] bool is_type_word(const char* word);
+
+// The words an option after the names takes with its value: 1 or 2, or 0 when word is no
+// option. "-fd" and "-fo" take next (null at the end) as their length when it does not begin
+// with "-"; in the batch form, where file names stand among the options, when it is a whole
+// number.
+[[nodiscard]] int option_words(const char* word, const char* next, bool batch = false);
+
 // Fills settings from the argument vector (argv[0] is not looked at). Range messages go to
 // console.
 [[nodiscard]] ParseOutcome parse_command_line(int argc, const char* const* argv,

@@ -19,8 +19,17 @@ volatile std::sig_atomic_t interrupted_path_set = 0;
 
 extern "C" void remove_temporary_and_die(int signal_number) {
     if (interrupted_path_set != 0) unlink(interrupted_path);
-    // Then die of the signal itself, so that the caller sees it: a shell loop stops at the
-    // first Ctrl-C (and shows 128 + the signal's number).
+    die_by_signal(signal_number);
+}
+
+// What the watched signals did before.
+constexpr int watched_count = sizeof interrupting_signals / sizeof interrupting_signals[0];
+struct sigaction previous_actions[watched_count];
+bool watching = false;
+
+}  // namespace
+
+void die_by_signal(int signal_number) {
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
@@ -33,15 +42,6 @@ extern "C" void remove_temporary_and_die(int signal_number) {
     _exit(128 + signal_number);
 }
 
-// The signals that end a conversion early, and what they did before it was watched. SIGPIPE
-// comes when the reader of the console output goes away ("vellox ... | head -n 2").
-constexpr int watched_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-constexpr int watched_count = sizeof watched_signals / sizeof watched_signals[0];
-struct sigaction previous_actions[watched_count];
-bool watching = false;
-
-}  // namespace
-
 void watch_for_interrupts(const std::string& path) {
     if (path.size() >= sizeof interrupted_path) return;  // too long to remember: not removed
     std::memcpy(interrupted_path, path.c_str(), path.size() + 1);
@@ -50,11 +50,11 @@ void watch_for_interrupts(const std::string& path) {
     action.sa_handler = remove_temporary_and_die;
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < watched_count; ++i) {
-        sigaction(watched_signals[i], nullptr, &previous_actions[i]);
+        sigaction(interrupting_signals[i], nullptr, &previous_actions[i]);
         // A signal the caller ignores stays ignored: "nohup" must keep a hang-up from ending
         // the conversion.
         if (previous_actions[i].sa_handler != SIG_IGN) {
-            sigaction(watched_signals[i], &action, nullptr);
+            sigaction(interrupting_signals[i], &action, nullptr);
         }
     }
     watching = true;
@@ -64,14 +64,14 @@ void stop_watching() {
     interrupted_path_set = 0;
     if (!watching) return;
     for (int i = 0; i < watched_count; ++i)
-        sigaction(watched_signals[i], &previous_actions[i], nullptr);
+        sigaction(interrupting_signals[i], &previous_actions[i], nullptr);
     watching = false;
 }
 
 SignalBlock::SignalBlock() {
     sigset_t blocked;
     sigemptyset(&blocked);
-    for (const int signal_number : watched_signals) sigaddset(&blocked, signal_number);
+    for (const int signal_number : interrupting_signals) sigaddset(&blocked, signal_number);
     sigprocmask(SIG_BLOCK, &blocked, &previous);
 }
 

@@ -1,11 +1,15 @@
-// velloxdec's process entry: everything happens in run_decoder; the console is checked at the
-// end.
+// velloxdec's process entry: everything happens in run_decoder, or in the batch form's runner;
+// the console is checked at the end.
 
+#include "frontend/batch_programs.h"
+#include "frontend/batch_settings.h"
 #include "frontend/console.h"
 #include "frontend/decoder_driver.h"
 #include "frontend/program_start.h"
 
 int main(int argc, char** argv) {
     if (!vellox::start_program()) return 1;
-    return vellox::finish_console(vellox::run_decoder(argc, argv));
+    return vellox::finish_console(vellox::asks_for_batch(argc, argv)
+                                      ? vellox::run_decoder_batch(argc, argv)
+                                      : vellox::run_decoder(argc, argv));
 }

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vellox::cli {
@@ -187,6 +189,7 @@ public:
 
     pid_t pid() const { return pid_; }
     std::string output_so_far() const { return read_file(out_path_); }
+    std::string error_so_far() const { return read_file(err_path_); }
 
     RunResult wait() {
         int status = 0;
@@ -205,6 +208,45 @@ private:
     std::string out_path_;
     std::string err_path_;
     pid_t pid_ = -1;
+};
+
+// Waits until the child's standard output (with from_error, its standard error) holds text;
+// false when it ended first, or after two minutes.
+inline bool wait_for_output(const Child& child, const std::string& text, bool from_error = false) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < give_up) {
+        const std::string so_far = from_error ? child.error_so_far() : child.output_so_far();
+        if (so_far.find(text) != std::string::npos) return true;
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT) !=
+                0 ||
+            info.si_pid != 0) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// Ends a child that a failed assertion left running, so that it does not convert on for
+// minutes into a folder that is gone: by SIGKILL, or by signal_number (a batch passes SIGTERM
+// on to its jobs).
+class Reaper {
+public:
+    explicit Reaper(const Child& child, int signal_number = SIGKILL)
+        : child_pid(child.pid()), signal(signal_number) {}
+    ~Reaper() {
+        if (child_pid > 0 && waitpid(child_pid, nullptr, WNOHANG) == 0) {
+            kill(child_pid, signal);
+            waitpid(child_pid, nullptr, 0);
+        }
+    }
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+
+private:
+    pid_t child_pid;
+    int signal;
 };
 
 // True when the user nobody may run the program (a checkout under a private home folder

@@ -60,40 +60,6 @@ bool make_sparse_file(const std::string& path, std::int64_t size) {
     return truncate(path.c_str(), static_cast<off_t>(size)) == 0;
 }
 
-// Waits until the child's standard output holds text; false when it ended first.
-bool wait_for_output(const Child& child, const std::string& text) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < give_up) {
-        if (child.output_so_far().find(text) != std::string::npos) return true;
-        siginfo_t info{};
-        if (waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT) !=
-                0 ||
-            info.si_pid != 0) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
-// Kills a child that a failed assertion left running, so that it does not convert on for
-// minutes into a folder that is gone.
-class Reaper {
-public:
-    explicit Reaper(const Child& child) : child_pid(child.pid()) {}
-    ~Reaper() {
-        if (child_pid > 0 && waitpid(child_pid, nullptr, WNOHANG) == 0) {
-            kill(child_pid, SIGKILL);
-            waitpid(child_pid, nullptr, 0);
-        }
-    }
-    Reaper(const Reaper&) = delete;
-    Reaper& operator=(const Reaper&) = delete;
-
-private:
-    pid_t child_pid;
-};
-
 // The names in folder of the temporary files made for the target name.
 Names temporary_files(const ScratchFolder& folder, const std::string& target) {
     Names found;
