@@ -11,7 +11,7 @@
 #include <unistd.h>    // read, write, close, isatty, access
 
 #include <cerrno>   // errno
-#include <csignal>  // std::sig_atomic_t
+#include <csignal>  // kill, sigprocmask
 #include <cstdint>  // std::int64_t
 #include <cstring>  // std::strerror, std::strncmp, std::strlen
 #include <memory>   // std::unique_ptr
@@ -21,6 +21,7 @@
 #include "common/alloc.h"
 #include "frontend/batch_console.h"
 #include "frontend/batch_plan.h"
+#include "frontend/batch_stop.h"
 #include "frontend/errors.h"
 #include "frontend/job_channel.h"
 #include "frontend/messages.h"
@@ -36,45 +37,9 @@ constexpr int exit_success = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 
-constexpr int job_channel_number = 3;         // the channel's descriptor in a job
 constexpr std::size_t text_capacity = 16384;  // bytes of a job's lines kept; the rest is dropped
 constexpr std::size_t line_capacity = 128;    // bytes of a channel line; longer ones are dropped
 constexpr int progress_interval = 100;        // milliseconds between redraws on a terminal
-
-// ---- the stopping signals ----
-
-volatile std::sig_atomic_t stop_signal = 0;  // the first stopping signal; 0: none yet
-int stop_pipe = -1;                          // write end: wakes the loop
-
-extern "C" void note_stop(int signal_number) {
-    const int error_number = errno;
-    if (stop_signal == 0) stop_signal = signal_number;
-    if (::write(stop_pipe, "", 1) < 0) {
-        // Full: the loop is woken already.
-    }
-    errno = error_number;
-}
-
-// A pipe whose ends are both above the descriptors a job gets (0 to 3) and closed in every job
-// but where they are given on purpose; false with errno set.
-bool make_pipe(int ends[2]) {
-    if (pipe2(ends, O_CLOEXEC) != 0) return false;
-    for (int k = 0; k < 2; ++k) {
-        if (ends[k] > job_channel_number) continue;
-        const int moved = fcntl(ends[k], F_DUPFD_CLOEXEC, job_channel_number + 1);
-        if (moved < 0) {
-            const int error_number = errno;
-            ::close(ends[0]);
-            ::close(ends[1]);
-            ends[0] = ends[1] = -1;
-            errno = error_number;
-            return false;
-        }
-        ::close(ends[k]);
-        ends[k] = moved;
-    }
-    return true;
-}
 
 void close_descriptor(int& descriptor) {
     if (descriptor >= 0) ::close(descriptor);
@@ -106,37 +71,11 @@ struct BatchRun {
     std::vector<char*> environment;           // the jobs', null-terminated
     sigset_t job_mask;                        // the signal mask the jobs start with
     std::unique_ptr<Job[]> jobs;
-    int job_count = 0;     // slots in jobs
-    int running = 0;       // slots in use
-    int stop_reader = -1;  // read end of the stop pipe
-    bool stopped = false;  // the stop signal was sent to every job
+    std::size_t job_count = 0;  // slots in jobs
+    std::size_t running = 0;    // slots in use
+    int stop_reader = -1;       // read end of the stop pipe (see catch_stop_signals)
+    bool stopped = false;       // the stop signal was sent to every job
 };
-
-// Catches the stopping signals that were not ignored (a signal ignored stays ignored, in the
-// jobs too: "nohup" keeps working). False when the pipe cannot be made.
-bool catch_stops(BatchRun& run) {
-    int ends[2];
-    if (!make_pipe(ends)) return false;
-    run.stop_reader = ends[0];
-    stop_pipe = ends[1];
-    fcntl(stop_pipe, F_SETFL, O_NONBLOCK);
-    fcntl(run.stop_reader, F_SETFL, O_NONBLOCK);
-    // Under an ignored SIGCHLD (inherited) the system would reap the jobs itself and leave no
-    // exit status to wait for.
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    sigaction(SIGCHLD, &default_action, nullptr);
-    struct sigaction action {};
-    action.sa_handler = note_stop;
-    sigemptyset(&action.sa_mask);
-    for (const int signal_number : interrupting_signals) {
-        struct sigaction previous {};
-        sigaction(signal_number, nullptr, &previous);
-        if (previous.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
-    }
-    return true;
-}
 
 // The job's environment: this process's, without a channel setting of its own, with the job's.
 void make_environment(BatchRun& run) {
@@ -177,7 +116,7 @@ bool start_job(BatchRun& run, Job& job, std::size_t index) {
     int error_number = 0;
     const char* failed_name = nullptr;  // what the failure's message names; null: nothing
     pid_t pid = -1;
-    if (!make_pipe(text) || !make_pipe(channel)) {
+    if (!make_job_pipe(text) || !make_job_pipe(channel)) {
         error_number = errno;
     } else {
         failed_name = run.through_proc ? "/proc/self/exe" : run.program_name;
@@ -271,7 +210,7 @@ void finish_job(BatchRun& run, Job& job) {
     const bool ended = reaped == job.pid;
     job.pid = -1;
     --run.running;
-    if (stop_signal != 0) return;
+    if (stop_signal_caught() != 0) return;
     const BatchFile& file = (*run.files)[job.file];
     const JobReport& report = job.report;
     if (ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
@@ -309,7 +248,7 @@ void finish_job(BatchRun& run, Job& job) {
 void running_progress(const BatchRun& run, std::int64_t* samples, double* bytes) {
     *samples = 0;
     *bytes = 0;
-    for (int k = 0; k < run.job_count; ++k) {
+    for (std::size_t k = 0; k < run.job_count; ++k) {
         const Job& job = run.jobs[k];
         if (job.pid < 0) continue;
         *samples += job.report.done;
@@ -324,28 +263,30 @@ void running_progress(const BatchRun& run, std::int64_t* samples, double* bytes)
 // stopping signal came and every job has ended.
 void run_jobs(BatchRun& run) {
     std::vector<BatchFile>& files = *run.files;
-    const std::unique_ptr<pollfd[]> watched = allocate_array<pollfd>(2 * run.job_count + 1);
-    const std::unique_ptr<Job*[]> owners = allocate_array<Job*>(2 * run.job_count + 1);
+    const std::unique_ptr<pollfd[]> watched =
+        allocate_array<pollfd>(static_cast<std::int64_t>(2 * run.job_count + 1));
+    const std::unique_ptr<Job*[]> owners =
+        allocate_array<Job*>(static_cast<std::int64_t>(2 * run.job_count + 1));
     if (watched == nullptr || owners == nullptr) {
         print_error(message_text(Message::cannot_allocate_memory), nullptr);
         return;
     }
     std::size_t next = 0;
     for (;;) {
-        while (stop_signal == 0 && run.running < run.job_count && next < files.size()) {
+        while (stop_signal_caught() == 0 && run.running < run.job_count && next < files.size()) {
             if (files[next].plan != FilePlan::convert) {
                 ++next;
                 continue;
             }
-            int free_slot = 0;
+            std::size_t free_slot = 0;
             while (run.jobs[free_slot].pid >= 0) ++free_slot;
             (void)start_job(run, run.jobs[free_slot], next++);
         }
-        if (stop_signal != 0 && !run.stopped) {
+        if (stop_signal_caught() != 0 && !run.stopped) {
             // A terminal's Ctrl-C reached every job already; a signal sent to this process
             // alone reaches them here. Each removes its temporary file and dies.
-            for (int k = 0; k < run.job_count; ++k) {
-                if (run.jobs[k].pid >= 0) kill(run.jobs[k].pid, stop_signal);
+            for (std::size_t k = 0; k < run.job_count; ++k) {
+                if (run.jobs[k].pid >= 0) kill(run.jobs[k].pid, stop_signal_caught());
             }
             run.stopped = true;
         }
@@ -353,7 +294,7 @@ void run_jobs(BatchRun& run) {
 
         nfds_t count = 0;
         watched[count++] = pollfd{run.stop_reader, POLLIN, 0};
-        for (int k = 0; k < run.job_count; ++k) {
+        for (std::size_t k = 0; k < run.job_count; ++k) {
             Job& job = run.jobs[k];
             if (job.pid < 0) continue;
             for (const int descriptor : {job.text, job.channel}) {
@@ -364,11 +305,7 @@ void run_jobs(BatchRun& run) {
         }
         const int timeout = run.console->shows_progress() ? progress_interval : -1;
         if (poll(watched.get(), count, timeout) < 0 && errno != EINTR) break;
-        if (watched[0].revents != 0) {
-            char drained[64];
-            while (::read(run.stop_reader, drained, sizeof drained) > 0) {
-            }
-        }
+        if (watched[0].revents != 0) drain_stop_pipe(run.stop_reader);
         bool finished = false;
         for (nfds_t k = 1; k < count; ++k) {
             if (watched[k].revents == 0) continue;
@@ -440,14 +377,15 @@ int run_batch(int argc, const char* const* argv, const BatchProgram& program) {
     run.console = &batch_console;
     run.program_name = argv[0];
     run.through_proc = access("/proc/self/exe", X_OK) == 0;
-    run.job_count = static_cast<int>(to_convert < settings.jobs ? to_convert : settings.jobs);
+    run.job_count =
+        static_cast<std::size_t>(to_convert < settings.jobs ? to_convert : settings.jobs);
     if (run.job_count > 0) {
-        run.jobs = allocate_array<Job>(run.job_count);
+        run.jobs = allocate_array<Job>(static_cast<std::int64_t>(run.job_count));
         if (run.jobs == nullptr) {
             print_error(message_text(Message::cannot_allocate_memory), nullptr);
             return exit_failure;
         }
-        if (!catch_stops(run)) {
+        if (!catch_stop_signals(&run.stop_reader)) {
             print_system_error(nullptr);
             return exit_failure;
         }
@@ -455,9 +393,9 @@ int run_batch(int argc, const char* const* argv, const BatchProgram& program) {
         make_environment(run);
         batch_console.show_progress(0, 0, true);
         run_jobs(run);
-        if (stop_signal != 0) {
+        if (stop_signal_caught() != 0) {
             batch_console.clear_progress();
-            die_by_signal(stop_signal);
+            die_by_signal(stop_signal_caught());
         }
     }
     batch_console.print_summary();

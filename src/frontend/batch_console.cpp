@@ -28,7 +28,8 @@ double monotonic_seconds() {
 void append_lines(std::string& block, const char* input, const char* text, std::size_t size) {
     while (size > 0) {
         const auto* newline = static_cast<const char*>(std::memchr(text, '\n', size));
-        const std::size_t length = newline == nullptr ? size : newline - text + 1;
+        const std::size_t length =
+            newline == nullptr ? size : static_cast<std::size_t>(newline - text) + 1;
         block += input;
         block += ": ";
         block.append(text, length);
