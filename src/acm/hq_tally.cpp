@@ -21,17 +21,18 @@ struct Unchanged {
     std::int32_t of_negated(std::int32_t n) const { return n; }
 };
 
-// v / step, rounded to the nearest integer (halves away from zero) or truncated toward
-// zero, kept where k * step stays in -32768 .. 32767. Dividends stay below 49153 and steps
+// v / step, rounded to the nearest integer or truncated toward zero, kept where k * step stays
+// in -32768 .. 32767. A half rounds toward zero: either way it errs by half a step, and the
+// smaller magnitude never costs more bits. Dividends stay below 49153 and steps
 // (from 2) below 32770, inside the reciprocal's exact range.
 struct Divide {
-    std::uint32_t half;     // step / 2 when rounding, 0 when truncating
+    std::uint32_t half;     // (step - 1) / 2 when rounding, 0 when truncating
     Reciprocal reciprocal;  // of the step
     std::int32_t positive;  // largest k with k * step <= 32767
     std::int32_t negative;  // largest k with -k * step >= -32768
 
     Divide(std::int32_t divisor, bool rounding)
-        : half(rounding ? static_cast<std::uint32_t>(divisor / 2) : 0),
+        : half(rounding ? static_cast<std::uint32_t>((divisor - 1) / 2) : 0),
           reciprocal(divisor),
           positive(32767 / divisor),
           negative(32768 / divisor) {

@@ -38,7 +38,8 @@ public:
     // tally: for a block whose standard mode's bits come from elsewhere.
     void take_maxima(const std::int16_t* values);
 
-    // Bits the packer writes for values rounded to the nearest multiple of step (1 .. 32769)
+    // Bits the packer writes for values rounded to the nearest multiple of step (1 .. 32769;
+    // halves toward zero)
     // with the cheapest method for each column, head included; the coded integers go to coded
     // unless it is null (it may be values).
     std::int64_t rounded_bits(const std::int16_t* values, std::int32_t step, std::int16_t* coded);

@@ -192,11 +192,11 @@ long total_bits(const std::vector<ReadBlock>& blocks) {
     return bits;
 }
 
-// v / step rounded to the nearest integer, halves away from zero, then kept where k * step
-// stays in 16 bits.
+// v / step rounded to the nearest integer, halves toward zero, then kept where k * step stays
+// in 16 bits.
 int rounded(int v, int step) {
     const int magnitude = v < 0 ? -v : v;
-    const int k = std::min((2 * magnitude + step) / (2 * step), (v < 0 ? 32768 : 32767) / step);
+    const int k = std::min((2 * magnitude + step - 1) / (2 * step), (v < 0 ? 32768 : 32767) / step);
     return v < 0 ? -k : k;
 }
 
