@@ -27,12 +27,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<SoundSource> source =
         open_input_source(settings.snd_file_name, settings.snd_type);
     if (source == nullptr) return 1;
-    EncoderSettings encoding;
-    encoding.levels = settings.levels;
-    encoding.subblocks = settings.subblocks;
-    encoding.filter_kind = settings.filter_kind;
-    encoding.filter_length = settings.filter_length;
-    encoding.high_quality = settings.high_quality;
+    EncoderSettings encoding = encoder_shape(settings);
     std::unique_ptr<double[]> taps;
     if (settings.filter_kind == 'C') {
         if (read_filter_file(settings.filter_file_name, &encoding.tap_count, &taps) !=

@@ -148,12 +148,7 @@ SetUp set_up_conversion(ConversionContext& context) {
     }
     context.sink.attach(context.output.stream());
 
-    EncoderSettings encoding;
-    encoding.levels = settings.levels;
-    encoding.subblocks = settings.subblocks;
-    encoding.filter_kind = settings.filter_kind;
-    encoding.filter_length = settings.filter_length;
-    encoding.high_quality = settings.high_quality;
+    EncoderSettings encoding = encoder_shape(settings);
     encoding.channels = static_cast<std::uint16_t>(context.header_channels);
     encoding.sample_rate = static_cast<std::uint16_t>(context.header_rate);
     if (settings.filter_kind == 'C') {

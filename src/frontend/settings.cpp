@@ -286,4 +286,14 @@ void print_options(std::FILE* console) {
         console);
 }
 
+EncoderSettings encoder_shape(const ConversionSettings& settings) {
+    EncoderSettings encoding;
+    encoding.levels = settings.levels;
+    encoding.subblocks = settings.subblocks;
+    encoding.filter_kind = settings.filter_kind;
+    encoding.filter_length = settings.filter_length;
+    encoding.high_quality = settings.high_quality;
+    return encoding;
+}
+
 }  // namespace vellox

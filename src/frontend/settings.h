@@ -4,6 +4,7 @@
 #include <cstdint>  // std::int32_t
 #include <cstdio>   // std::FILE, stdout
 
+#include "codec/encoder.h"             // EncoderSettings
 #include "sources/source_detection.h"  // SoundType
 
 namespace vellox {
@@ -67,6 +68,10 @@ enum class ParseOutcome {
                                               std::FILE* console = stdout);
 
 // Prints the usage text on console.
+// The encoder's settings for the shape and mode the options ask for (levels, subblocks, the
+// filter's kind and length, "-hq"); the header's fields, taps and budget are left to the caller.
+[[nodiscard]] EncoderSettings encoder_shape(const ConversionSettings& settings);
+
 void print_usage(std::FILE* console = stdout);
 
 // Prints every option with its range and default on console, for "--help".
